@@ -1,0 +1,3 @@
+#include "common/show_error.h"
+
+void showError(LPCWSTR text, LPCWSTR caption) { MessageBoxW(nullptr, text, caption, MB_OK); }

@@ -1,0 +1,219 @@
+// The platform as the library's core sees it: the Win32 names, records and
+// functions for serial devices, the registry, text and message boxes.
+//
+// On Windows this is <windows.h> itself. Elsewhere it declares the same names
+// with the same layouts; platform/posix/ implements them (or, in the unit
+// tests, a recording fake does). Which implementation is used is decided by
+// what gets linked, so the core never asks which platform it runs on.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;  // 32 bits as on Windows, not Linux's 64-bit long
+using LONG = std::int32_t;
+using UINT = unsigned int;
+using WCHAR = char16_t;  // one UTF-16 unit, the same size as Java's jchar
+using HANDLE = void *;
+using HWND = void *;
+using LPVOID = void *;
+using LPCVOID = const void *;
+using LPDWORD = DWORD *;
+using LPBYTE = BYTE *;
+using LPWSTR = WCHAR *;
+using LPCWSTR = const WCHAR *;
+using REGSAM = DWORD;
+
+struct SECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+struct HKEY__;
+using HKEY = HKEY__ *;
+using PHKEY = HKEY *;
+
+#define TEXT(s) u##s
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+// A pointer with all bits set, as Win32 defines it; not a constant expression.
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD OPEN_EXISTING = 3;
+
+// EscapeCommFunction
+constexpr DWORD SETXOFF = 1;
+constexpr DWORD SETXON = 2;
+constexpr DWORD SETRTS = 3;
+constexpr DWORD CLRRTS = 4;
+constexpr DWORD SETDTR = 5;
+constexpr DWORD CLRDTR = 6;
+constexpr DWORD SETBREAK = 8;
+constexpr DWORD CLRBREAK = 9;
+
+// DCB codes
+constexpr DWORD DTR_CONTROL_DISABLE = 0;
+constexpr DWORD DTR_CONTROL_ENABLE = 1;
+constexpr DWORD DTR_CONTROL_HANDSHAKE = 2;
+constexpr DWORD RTS_CONTROL_DISABLE = 0;
+constexpr DWORD RTS_CONTROL_ENABLE = 1;
+constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
+constexpr DWORD RTS_CONTROL_TOGGLE = 3;
+constexpr BYTE NOPARITY = 0;
+constexpr BYTE ODDPARITY = 1;
+constexpr BYTE EVENPARITY = 2;
+constexpr BYTE MARKPARITY = 3;
+constexpr BYTE SPACEPARITY = 4;
+constexpr BYTE ONESTOPBIT = 0;
+constexpr BYTE ONE5STOPBITS = 1;
+constexpr BYTE TWOSTOPBITS = 2;
+
+// Comm events
+constexpr DWORD EV_RXCHAR = 0x0001;
+
+// ClearCommError error flags
+constexpr DWORD CE_RXOVER = 0x0001;
+constexpr DWORD CE_OVERRUN = 0x0002;
+constexpr DWORD CE_RXPARITY = 0x0004;
+constexpr DWORD CE_FRAME = 0x0008;
+constexpr DWORD CE_BREAK = 0x0010;
+
+// Message boxes
+constexpr UINT MB_OK = 0x00000000u;
+constexpr int IDOK = 1;
+
+// Registry
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr DWORD REG_SZ = 1;
+
+// Win32 error codes
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+
+struct DCB {
+  DWORD DCBlength;
+  DWORD BaudRate;
+  DWORD fBinary : 1;
+  DWORD fParity : 1;
+  DWORD fOutxCtsFlow : 1;
+  DWORD fOutxDsrFlow : 1;
+  DWORD fDtrControl : 2;
+  DWORD fDsrSensitivity : 1;
+  DWORD fTXContinueOnXoff : 1;
+  DWORD fOutX : 1;
+  DWORD fInX : 1;
+  DWORD fErrorChar : 1;
+  DWORD fNull : 1;
+  DWORD fRtsControl : 2;
+  DWORD fAbortOnError : 1;
+  DWORD fDummy2 : 17;
+  WORD wReserved;
+  WORD XonLim;
+  WORD XoffLim;
+  BYTE ByteSize;
+  BYTE Parity;
+  BYTE StopBits;
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+  WORD wReserved1;
+};
+using LPDCB = DCB *;
+static_assert(sizeof(DCB) == 28, "DCB must keep the Win32 layout");
+static_assert(offsetof(DCB, wReserved) == 12, "the flag word is the third DWORD");
+static_assert(offsetof(DCB, ByteSize) == 18, "DCB must keep the Win32 layout");
+
+struct COMMTIMEOUTS {
+  DWORD ReadIntervalTimeout;
+  DWORD ReadTotalTimeoutMultiplier;
+  DWORD ReadTotalTimeoutConstant;
+  DWORD WriteTotalTimeoutMultiplier;
+  DWORD WriteTotalTimeoutConstant;
+};
+using LPCOMMTIMEOUTS = COMMTIMEOUTS *;
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS must keep the Win32 layout");
+
+struct COMSTAT {
+  DWORD fCtsHold : 1;
+  DWORD fDsrHold : 1;
+  DWORD fRlsdHold : 1;
+  DWORD fXoffHold : 1;
+  DWORD fXoffSent : 1;
+  DWORD fEof : 1;
+  DWORD fTxim : 1;
+  DWORD fReserved : 25;
+  DWORD cbInQue;
+  DWORD cbOutQue;
+};
+using LPCOMSTAT = COMSTAT *;
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
+
+// Serial devices
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL CloseHandle(HANDLE hObject);
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask);
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, OVERLAPPED *lpOverlapped);
+DWORD GetLastError();
+void Sleep(DWORD dwMilliseconds);
+
+// Registry
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult);
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                   LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                   FILETIME *lpftLastWriteTime);
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData);
+LONG RegCloseKey(HKEY hKey);
+
+// Text on 16-bit units. C++ overloads, so they never clash with the C
+// library's wchar_t functions of the same names.
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
+std::size_t wcslen(LPCWSTR text);
+int wcsncmp(LPCWSTR left, LPCWSTR right, std::size_t count);
+
+// User interface
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+
+#endif

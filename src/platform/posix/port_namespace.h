@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The one place that decides which serial devices exist and what they are
+// called. Listing never opens a device.
+namespace tarvesk_posix {
+
+struct PortEntry {
+  std::string name;        // the entry name without the colon, e.g. "COM1"
+  std::string devicePath;  // what to open, e.g. "/dev/ttyUSB0" or the symlink in TARVESK_PORTS
+};
+
+// The active ports: the TARVESK_PORTS directory when that variable is set,
+// else the kernel's serial devices under /sys/class/tty.
+std::vector<PortEntry> listActivePorts();
+
+// Each entry of dir that resolves (through symlinks) to a character device,
+// in byte order of the names.
+std::vector<PortEntry> listDirectoryPorts(const std::string &dir);
+
+// The ttys below sysClassTty ("/sys/class/tty") that have a device link,
+// without 8250 ports whose type is 0, ordered ttyS, ttyAMA, ttyUSB, ttyACM,
+// then the rest, each by number, and named COM1, COM2, ... in that order.
+// devDir ("/dev") is where their device nodes live.
+std::vector<PortEntry> listSysfsPorts(const std::string &sysClassTty, const std::string &devDir);
+
+// The device path a name stands for: "COM1:" or "COM1" through the active
+// ports, an absolute path as it is. Empty when the name means nothing.
+std::string resolvePortName(const std::u16string &name);
+
+// UTF-16 to UTF-8, unpaired surrogates as U+FFFD.
+std::string toUtf8(const std::u16string &text);
+
+}  // namespace tarvesk_posix

@@ -1,0 +1,17 @@
+#include "serial/native_serial_port.h"
+
+// Changes speed and framing only; flow control and every other setting made
+// at open stay as the driver holds them.
+bool NativeSerialPort::setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  GetCommState(handle, &dcb);
+  dcb.BaudRate = baudRate;
+  dcb.ByteSize = byteSize;
+  dcb.StopBits = stopBits;
+  dcb.Parity = parity;
+  return SetCommState(handle, &dcb) != FALSE;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/platform.h"
+
+// One open serial device. Construction opens it by name with the library's
+// fixed defaults; the driver, not this object, holds the line settings.
+// The Java object that owns it keeps its address, so it is never copied or
+// moved.
+class NativeSerialPort {
+ public:
+  explicit NativeSerialPort(LPCWSTR deviceName);
+  ~NativeSerialPort();
+  NativeSerialPort(const NativeSerialPort &) = delete;
+  NativeSerialPort &operator=(const NativeSerialPort &) = delete;
+
+  bool isOpen() const;
+  bool closePort();
+
+  // Waits without a time limit until a byte is queued, then reads at most
+  // count of the bytes buffered. Returns their number, or -1.
+  int readBytes(BYTE *buffer, int count);
+  // The next byte (0..255); -1 when the wait or read found nothing, -3 when
+  // the read failed, -4 when the port is closed.
+  int readByte();
+  void writeByte(int value);
+  int bytesAvailable();
+  bool setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity);
+
+ private:
+  void openPort(LPCWSTR deviceName);
+  bool waitForInput();
+
+  HANDLE handle;
+};
