@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, what building and testing tarvesk needs on Debian 12.
+# Quick and silent when everything is there already; apt-get update runs only
+# when something is missing.
+set -euo pipefail
+
+packages=(
+  cmake
+  g++
+  make
+  binutils        # nm, for the exported-symbol check
+  # default-jdk brings /usr/lib/jvm/default-java (where CMake's FindJNI looks
+  # on Debian) and the full JDK: FindJNI insists on libjawt.so, which the
+  # headless JDK lacks.
+  default-jdk
+  openjdk-17-jdk
+  libgtest-dev
+  libgmock-dev
+  junit5          # /usr/share/java/junit-platform-console-standalone.jar
+  socat           # virtual null modems for the demo and end-to-end tests
+  clang-format
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  if [[ "$status" != "install ok installed" ]]; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+as_root=()
+if ((EUID != 0)); then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: missing ${missing[*]}; run this script as root to install them" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
