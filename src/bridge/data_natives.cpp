@@ -30,7 +30,8 @@ bool destinationFits(JNIEnv *env, jbyteArray b, jint off, jint len) {
 
 class ScratchBuffer {
  public:
-  explicit ScratchBuffer(jint size) : bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(size)]) {}
+  explicit ScratchBuffer(jint size)
+      : bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(size)]) {}
   ~ScratchBuffer() { delete[] bytes; }
   ScratchBuffer(const ScratchBuffer &) = delete;
   ScratchBuffer &operator=(const ScratchBuffer &) = delete;
@@ -43,10 +44,9 @@ class ScratchBuffer {
 }  // namespace
 
 extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JNIEnv *env,
-                                                                               jobject self,
-                                                                               jbyteArray b,
-                                                                               jint off,
-                                                                               jint len) {
+                                                                              jobject self,
+                                                                              jbyteArray b,
+                                                                              jint off, jint len) {
   NativeSerialPort *port = lookupPort(env, self);
   if (port == nullptr) {
     return -1;
@@ -66,8 +66,8 @@ extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JN
 }
 
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(JNIEnv *env,
-                                                                                jobject self,
-                                                                                jint value) {
+                                                                               jobject self,
+                                                                               jint value) {
   NativeSerialPort *port = lookupPort(env, self);
   if (port != nullptr) {
     port->writeByte(value);
@@ -75,7 +75,7 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(J
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeAvailable(JNIEnv *env,
-                                                                                    jobject self) {
+                                                                                   jobject self) {
   NativeSerialPort *port = lookupPort(env, self);
   if (port == nullptr) {
     return 0;

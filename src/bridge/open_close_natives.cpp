@@ -50,8 +50,8 @@ class DeviceName {
 }  // namespace
 
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JNIEnv *env,
-                                                                               jobject self,
-                                                                               jstring portName) {
+                                                                              jobject self,
+                                                                              jstring portName) {
   NativeSerialPort *port = nullptr;
   {
     DeviceName name(env, portName);
@@ -75,7 +75,7 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JN
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClose(JNIEnv *env,
-                                                                                    jobject self) {
+                                                                                   jobject self) {
   NativeSerialPort *port = lookupPort(env, self);
   if (port == nullptr) {
     return JNI_FALSE;

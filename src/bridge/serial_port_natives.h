@@ -6,16 +6,14 @@
 extern "C" {
 
 JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JNIEnv *env, jobject self,
-                                                                    jstring portName);
-JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClose(JNIEnv *env,
-                                                                        jobject self);
+                                                                   jstring portName);
+JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClose(JNIEnv *env, jobject self);
 JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JNIEnv *env, jobject self,
                                                                    jbyteArray b, jint off,
                                                                    jint len);
 JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(JNIEnv *env, jobject self,
                                                                     jint value);
-JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeAvailable(JNIEnv *env,
-                                                                        jobject self);
+JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeAvailable(JNIEnv *env, jobject self);
 JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(
     JNIEnv *env, jobject self, jint baudRate, jint dataBits, jint stopBits, jint parity);
 }

@@ -11,8 +11,8 @@ NativeSerialPort::~NativeSerialPort() { closePort(); }
 bool NativeSerialPort::isOpen() const { return handle != INVALID_HANDLE_VALUE; }
 
 void NativeSerialPort::openPort(LPCWSTR deviceName) {
-  handle = CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
+  handle =
+      CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     showError(TEXT("Unable to open the port"), TEXT("Error"));
     return;

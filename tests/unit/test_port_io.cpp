@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fake_platform.h"
+#include "serial/native_serial_port.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class PortIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    port = std::make_unique<NativeSerialPort>(u"COM1:");
+    platform.calls.clear();
+  }
+  void TearDown() override {
+    port.reset();
+    fake::reset();
+  }
+
+  std::unique_ptr<NativeSerialPort> closedPort() {
+    platform.createFails = true;
+    auto closed = std::make_unique<NativeSerialPort>(u"COM1:");
+    platform.createFails = false;
+    platform.calls.clear();
+    platform.messages.clear();
+    return closed;
+  }
+
+  fake::Platform &platform = fake::platform();
+  std::unique_ptr<NativeSerialPort> port;
+};
+
+TEST_F(PortIo, ReadsAtOnceWhenBytesAreAlreadyQueued) {
+  platform.queueReports = {{true, 3}};
+  platform.input = {1, 2, 3};
+  BYTE buffer[10] = {};
+  EXPECT_EQ(port->readBytes(buffer, 10), 3);
+  EXPECT_EQ(platform.calls, (Strings{"ClearCommError", "ReadFile(10)"}));
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_EQ(buffer[2], 3);
+}
+
+TEST_F(PortIo, WaitsForACharacterWithTheMaskSetBeforeEveryWait) {
+  platform.queueReports = {{true, 0}, {true, 0}, {true, 1}};
+  platform.input = {0x42};
+  BYTE buffer[4] = {};
+  EXPECT_EQ(port->readBytes(buffer, 4), 1);
+  EXPECT_EQ(platform.calls,
+            (Strings{"ClearCommError", "SetCommMask(1)", "WaitCommEvent(null)", "ClearCommError",
+                     "SetCommMask(1)", "WaitCommEvent(null)", "ClearCommError", "ReadFile(4)"}));
+  EXPECT_EQ(buffer[0], 0x42);
+}
+
+TEST_F(PortIo, AQueueThatCannotBeAskedEndsTheReadWithoutReading) {
+  platform.queueReports = {{false, 0}};
+  BYTE buffer[4];
+  EXPECT_EQ(port->readBytes(buffer, 4), -1);
+  EXPECT_EQ(platform.calls, Strings{"ClearCommError"});
+
+  platform.calls.clear();
+  platform.queueReports = {{true, 0}, {false, 0}};
+  EXPECT_EQ(port->readBytes(buffer, 4), -1);
+  EXPECT_EQ(platform.calls.back(), "ClearCommError");
+  EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "ReadFile(4)"), 0);
+}
+
+TEST_F(PortIo, ZeroBytesWaitsForInputAndLeavesItQueued) {
+  platform.queueReports = {{true, 0}, {true, 1}};
+  platform.input = {7};
+  BYTE buffer[1] = {};
+  EXPECT_EQ(port->readBytes(buffer, 0), 0);
+  EXPECT_EQ(platform.calls.back(), "ReadFile(0)");
+  EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "WaitCommEvent(null)"), 1);
+  EXPECT_EQ(platform.input.size(), 1u);
+}
+
+TEST_F(PortIo, ReadsNoMoreThanAskedAndLeavesTheRestQueued) {
+  platform.queueReports = {{true, 5}};
+  platform.input = {1, 2, 3, 4, 5};
+  BYTE buffer[2];
+  EXPECT_EQ(port->readBytes(buffer, 2), 2);
+  EXPECT_EQ(platform.input, (std::vector<BYTE>{3, 4, 5}));
+}
+
+TEST_F(PortIo, AFailedReadFileIsAFailedRead) {
+  platform.queueReports = {{true, 1}};
+  platform.readFails = true;
+  BYTE buffer[1];
+  EXPECT_EQ(port->readBytes(buffer, 1), -1);
+}
+
+TEST_F(PortIo, AFailingWaitBacksOffInsteadOfSpinningAndKeepsWaiting) {
+  // Nine failed waits with an empty queue, then a byte arrives.
+  for (int i = 0; i < 9; ++i) {
+    platform.queueReports.push_back({true, 0});
+    platform.waitResults.push_back(false);
+  }
+  platform.queueReports.push_back({true, 1});
+  platform.input = {0x55};
+
+  EXPECT_EQ(port->readByte(), 0x55);
+
+  Strings pauses;
+  std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
+               [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
+  EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(4)", "Sleep(8)", "Sleep(16)",
+                             "Sleep(32)", "Sleep(64)", "Sleep(100)", "Sleep(100)"}));
+  // Every failed wait is followed by a pause before the queue is asked again.
+  for (std::size_t i = 0; i + 1 < platform.calls.size(); ++i) {
+    if (platform.calls[i] == "WaitCommEvent(null)") {
+      EXPECT_EQ(platform.calls[i + 1].rfind("Sleep", 0), 0u) << "at call " << i;
+    }
+  }
+}
+
+TEST_F(PortIo, TheBackOffStartsAgainAfterAWaitThatWorks) {
+  platform.queueReports = {{true, 0}, {true, 0}, {true, 0}, {true, 0}, {true, 1}};
+  platform.waitResults = {false, false, true, false};
+  platform.input = {1};
+  EXPECT_EQ(port->readByte(), 1);
+  Strings pauses;
+  std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
+               [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
+  EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(1)"}));
+}
+
+TEST_F(PortIo, ReadByteReportsEachOutcomeWithItsOwnCode) {
+  platform.queueReports = {{true, 1}};
+  platform.input = {0xFF};
+  EXPECT_EQ(port->readByte(), 255);  // unsigned, not -1
+
+  platform.queueReports = {{false, 0}};
+  EXPECT_EQ(port->readByte(), -1);
+
+  platform.queueReports = {{true, 1}};
+  platform.readFails = true;
+  EXPECT_EQ(port->readByte(), -3);
+
+  platform.readFails = false;
+  platform.queueReports = {{true, 1}};
+  platform.input.clear();
+  EXPECT_EQ(port->readByte(), -1);
+
+  platform.calls.clear();
+  EXPECT_EQ(closedPort()->readByte(), -4);
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+TEST_F(PortIo, AClosedPortReadsAndCountsNothingWithoutAskingThePlatform) {
+  auto closed = closedPort();
+  BYTE buffer[4];
+  EXPECT_EQ(closed->readBytes(buffer, 4), -1);
+  EXPECT_EQ(closed->bytesAvailable(), 0);
+  EXPECT_FALSE(closed->setLineParams(9600, 8, ONESTOPBIT, NOPARITY));
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+TEST_F(PortIo, WritesTheLowEightBitsAsOneByte) {
+  port->writeByte(0x1FF);
+  port->writeByte(0x141);
+  port->writeByte(-1);
+  EXPECT_EQ(platform.written, (std::vector<BYTE>{0xFF, 0x41, 0xFF}));
+  EXPECT_EQ(platform.calls, (Strings{"WriteFile(1)", "WriteFile(1)", "WriteFile(1)"}));
+}
+
+TEST_F(PortIo, AWriteToAClosedPortFailsQuietlyInThePlatform) {
+  auto closed = closedPort();
+  closed->writeByte('x');
+  EXPECT_EQ(platform.calls, Strings{"WriteFile(1)"});
+  EXPECT_TRUE(platform.written.empty());
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(PortIo, CountsTheInputQueueAndZeroWhenItCannotBeAsked) {
+  platform.queueReports = {{true, 17}, {false, 5}};
+  EXPECT_EQ(port->bytesAvailable(), 17);
+  EXPECT_EQ(port->bytesAvailable(), 0);
+}
+
+TEST_F(PortIo, LineParamsChangeTheFourValuesAndKeepEveryOtherSetting) {
+  const DCB atOpen = platform.driverState;
+  ASSERT_TRUE(port->setLineParams(115200, 7, TWOSTOPBITS, MARKPARITY));
+  EXPECT_EQ(platform.calls, (Strings{"GetCommState(28)", "SetCommState"}));
+  DCB expected = atOpen;
+  expected.BaudRate = 115200;
+  expected.ByteSize = 7;
+  expected.StopBits = TWOSTOPBITS;
+  expected.Parity = MARKPARITY;
+  EXPECT_EQ(std::memcmp(&platform.statesSet.back(), &expected, sizeof(DCB)), 0);
+  EXPECT_EQ(platform.statesSet.back().fDtrControl, DTR_CONTROL_ENABLE);
+  EXPECT_EQ(platform.statesSet.back().fOutxCtsFlow, 0u);
+}
+
+TEST_F(PortIo, LineParamsReportARefusalAsFalseWithoutAMessage) {
+  platform.setCommStateFails = true;
+  EXPECT_FALSE(port->setLineParams(12345678, 8, ONESTOPBIT, NOPARITY));
+  EXPECT_EQ(platform.statesSet.back().BaudRate, 12345678u);
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bridge/serial_port_natives.h"
+#include "fake_platform.h"
+#include "jvm_fixture.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Messages = std::vector<std::pair<std::string, std::string>>;
+
+jstring javaString(const char16_t *text) {
+  jsize length = 0;
+  while (text[length] != 0) {
+    ++length;
+  }
+  return testjvm::env()->NewString(reinterpret_cast<const jchar *>(text), length);
+}
+
+class SerialPortNatives : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env = testjvm::env();
+    fake::reset();
+    self = testjvm::newObject("PortHolder");
+  }
+  void TearDown() override {
+    // Leave no port allocated behind a test that bound one.
+    const jlong h = testjvm::handleOf(self);
+    if (h != 0 && h != -1) {
+      platform.closeFails = false;
+      Java_quorin_io_comm_CESerialPort_nativeClose(env, self);
+    }
+    EXPECT_EQ(testjvm::takeException(), "");
+    fake::reset();
+  }
+
+  void open(const char16_t *name = u"COM1:") {
+    jstring portName = javaString(name);
+    Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, portName);
+    env->DeleteLocalRef(portName);
+  }
+  void openQuietly() {
+    open();
+    platform.calls.clear();
+  }
+
+  testjvm::LocalFrame frame;
+  JNIEnv *env = nullptr;
+  jobject self = nullptr;
+  fake::Platform &platform = fake::platform();
+};
+
+TEST_F(SerialPortNatives, OpenBindsTheNewPortAndCloseUnbindsIt) {
+  open(u"COM1:");
+  EXPECT_EQ(platform.calls.front(), "CreateFileW(COM1:,0xc0000000,0,null,3,0,null)");
+  const jlong address = testjvm::handleOf(self);
+  EXPECT_NE(address, 0);
+  EXPECT_NE(address, -1);
+
+  platform.calls.clear();
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_TRUE);
+  EXPECT_EQ(testjvm::handleOf(self), -1);
+  EXPECT_EQ(platform.calls, Strings{"CloseHandle"});
+
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
+  EXPECT_EQ(platform.calls, Strings{"CloseHandle"});
+
+  open(u"COM2:");
+  EXPECT_NE(testjvm::handleOf(self), -1);
+  EXPECT_NE(testjvm::handleOf(self), 0);
+}
+
+TEST_F(SerialPortNatives, TheDeviceNameIsTheWholeJavaString) {
+  open(u"COM12:");
+  EXPECT_EQ(platform.calls.front(), "CreateFileW(COM12:,0xc0000000,0,null,3,0,null)");
+}
+
+TEST_F(SerialPortNatives, AnUnknownPortLeavesTheFieldAsItWas) {
+  platform.createFails = true;
+  open(u"NOPE:");
+  EXPECT_EQ(testjvm::handleOf(self), 0);
+  EXPECT_EQ(platform.messages, (Messages{{"Unable to open the port", "Error"}}));
+
+  testjvm::setHandle(self, -1);
+  open(u"NOPE:");
+  EXPECT_EQ(testjvm::handleOf(self), -1);
+}
+
+TEST_F(SerialPortNatives, APortThatCannotBeConfiguredIsBoundAllTheSame) {
+  platform.setCommStateFails = true;
+  open();
+  EXPECT_NE(testjvm::handleOf(self), 0);
+  EXPECT_EQ(platform.messages, (Messages{{"Unable to configure the serial port", "Error"}}));
+}
+
+TEST_F(SerialPortNatives, ANullNameOpensNothing) {
+  Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, nullptr);
+  EXPECT_TRUE(platform.calls.empty());
+  EXPECT_EQ(testjvm::handleOf(self), 0);
+}
+
+TEST_F(SerialPortNatives, APortWhoseAddressCannotBeStoredIsClosedAgainAtOnce) {
+  jobject noField = testjvm::newObject("NoHandleField");
+  jstring name = javaString(u"COM1:");
+  Java_quorin_io_comm_CESerialPort_nativeOpen(env, noField, name);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
+  EXPECT_EQ(platform.calls.back(), "CloseHandle");
+}
+
+TEST_F(SerialPortNatives, WithoutTheFieldNoNativeTouchesThePort) {
+  jobject noField = testjvm::newObject("NoHandleField");
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, noField), JNI_FALSE);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, noField), 0);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+TEST_F(SerialPortNatives, CloseWithoutABoundPortIsFalseAndQuiet) {
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
+  testjvm::setHandle(self, -1);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
+  EXPECT_TRUE(platform.calls.empty());
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(SerialPortNatives, AFailedCloseLeavesThePortBound) {
+  open();
+  const jlong address = testjvm::handleOf(self);
+  platform.closeFails = true;
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
+  EXPECT_EQ(testjvm::handleOf(self), address);
+  platform.closeFails = false;
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_TRUE);
+  EXPECT_EQ(testjvm::handleOf(self), -1);
+}
+
+// Reading into Java arrays.
+
+jbyteArray filledArray(jsize length, jbyte fill) {
+  JNIEnv *env = testjvm::env();
+  jbyteArray array = env->NewByteArray(length);
+  std::vector<jbyte> bytes(static_cast<std::size_t>(length), fill);
+  env->SetByteArrayRegion(array, 0, length, bytes.data());
+  return array;
+}
+
+std::vector<jbyte> contents(jbyteArray array) {
+  JNIEnv *env = testjvm::env();
+  std::vector<jbyte> bytes(static_cast<std::size_t>(env->GetArrayLength(array)));
+  env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), bytes.data());
+  return bytes;
+}
+
+TEST_F(SerialPortNatives, ReadStoresTheBytesAtTheOffsetUnchanged) {
+  openQuietly();
+  platform.queueReports = {{true, 3}};
+  platform.input = {0x80, 0xFF, 0x01};
+  jbyteArray b = filledArray(8, 9);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 2, 5), 3);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9, -128, -1, 1, 9, 9, 9}));
+  EXPECT_EQ(platform.calls.back(), "ReadFile(5)");
+}
+
+TEST_F(SerialPortNatives, ReadOfZeroBytesWaitsThenLeavesTheArrayAlone) {
+  openQuietly();
+  platform.queueReports = {{true, 0}, {true, 1}};
+  platform.input = {5};
+  jbyteArray b = filledArray(2, 9);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 0), 0);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9}));
+  EXPECT_EQ(platform.input.size(), 1u);
+}
+
+TEST_F(SerialPortNatives, AFailedReadStoresNothing) {
+  openQuietly();
+  platform.queueReports = {{false, 0}};
+  jbyteArray b = filledArray(2, 9);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 2), -1);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9}));
+}
+
+TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
+  openQuietly();
+  jbyteArray b = filledArray(4, 0);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, nullptr, 0, 1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
+  const struct {
+    jint off, len;
+  } outside[] = {{-1, 1}, {0, -1}, {0, 5}, {4, 1}, {5, 0}, {3, 0x7FFFFFFF}, {0x7FFFFFFF, 2}};
+  for (const auto &range : outside) {
+    EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, range.off, range.len), -1);
+    EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
+        << range.off << "," << range.len;
+  }
+  EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked
+}
+
+TEST_F(SerialPortNatives, ReadFillsTheArrayToItsVeryEnd) {
+  openQuietly();
+  platform.queueReports = {{true, 2}};
+  platform.input = {1, 2};
+  jbyteArray b = filledArray(4, 0);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 2, 2), 2);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{0, 0, 1, 2}));
+}
+
+TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
+  jbyteArray b = filledArray(1, 0);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
+  Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
+  testjvm::setHandle(self, -1);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+TEST_F(SerialPortNatives, WriteSendsTheLowByteAndAvailableCountsTheQueue) {
+  openQuietly();
+  Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 0x141);
+  EXPECT_EQ(platform.written, std::vector<BYTE>{0x41});
+  platform.queueReports = {{true, 12}};
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 12);
+}
+
+// Line parameters.
+
+jboolean setParams(JNIEnv *env, jobject self, jint baud, jint data, jint stop, jint parity) {
+  return Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(env, self, baud, data, stop,
+                                                                    parity);
+}
+
+TEST_F(SerialPortNatives, ParamsPassTheTranslatedCodesToTheDriver) {
+  openQuietly();
+  const struct {
+    jint stop, parity;
+    BYTE stopCode, parityCode;
+  } cases[] = {{1, 0, ONESTOPBIT, NOPARITY},
+               {2, 1, TWOSTOPBITS, ODDPARITY},
+               {3, 2, ONE5STOPBITS, EVENPARITY},
+               {1, 3, ONESTOPBIT, MARKPARITY},
+               {1, 4, ONESTOPBIT, SPACEPARITY}};
+  for (const auto &c : cases) {
+    for (jint data = 5; data <= 8; ++data) {
+      EXPECT_EQ(setParams(env, self, 19200, data, c.stop, c.parity), JNI_TRUE);
+      const DCB &set = platform.statesSet.back();
+      EXPECT_EQ(set.BaudRate, 19200u);
+      EXPECT_EQ(set.ByteSize, data);
+      EXPECT_EQ(set.StopBits, c.stopCode) << "Java stop bits " << c.stop;
+      EXPECT_EQ(set.Parity, c.parityCode) << "Java parity " << c.parity;
+    }
+  }
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(SerialPortNatives, ParamsReportOnlyTheFirstInvalidArgument) {
+  openQuietly();
+  const struct {
+    jint data, stop, parity;
+    const char *message;
+  } cases[] = {{9, 1, 0, "Invalid number of data bits"},
+               {4, 0, 7, "Invalid number of data bits"},
+               {8, 0, 7, "Invalid number of stop bits"},
+               {8, 4, 0, "Invalid number of stop bits"},
+               {8, 3, 5, "Invalid Parity"},
+               {5, 2, -1, "Invalid Parity"}};
+  for (const auto &c : cases) {
+    platform.messages.clear();
+    EXPECT_EQ(setParams(env, self, 9600, c.data, c.stop, c.parity), JNI_FALSE);
+    EXPECT_EQ(platform.messages, (Messages{{c.message, "Error"}}));
+  }
+  EXPECT_TRUE(platform.statesSet.size() == 1u);  // only the open's; nothing reached the driver
+}
+
+TEST_F(SerialPortNatives, ParamsAreCheckedEvenWithoutAPortButOnlyRefusedQuietly) {
+  EXPECT_EQ(setParams(env, self, 9600, 8, 1, 9), JNI_FALSE);
+  EXPECT_EQ(platform.messages, (Messages{{"Invalid Parity", "Error"}}));
+  platform.messages.clear();
+  EXPECT_EQ(setParams(env, self, 9600, 8, 1, 0), JNI_FALSE);
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_TRUE(platform.calls.size() == 1u);  // the message box of the first call
+}
+
+TEST_F(SerialPortNatives, ADriverRefusalIsFalseWithoutAMessageAndTheBaudRateIsPassedAsItIs) {
+  openQuietly();
+  platform.setCommStateFails = true;
+  EXPECT_EQ(setParams(env, self, -5, 8, 1, 0), JNI_FALSE);
+  EXPECT_EQ(platform.statesSet.back().BaudRate, 0xFFFFFFFBu);
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+}  // namespace
