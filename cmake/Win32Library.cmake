@@ -1,0 +1,35 @@
+# tarvesk.dll: the core on the real Windows API, cross built with mingw-w64
+# (see cmake/toolchains/). Nothing of platform/posix/ goes in; the core calls
+# the system directly.
+enable_language(RC)
+
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
+endif()
+
+# jni.h is the same for every platform but for the jni_md.h it includes, so
+# any installed JDK's include directory serves; platform/win32/jni supplies
+# the Windows jni_md.h in place of the build machine's.
+file(GLOB TARVESK_JDK_INCLUDE_DIRS /usr/lib/jvm/*/include)
+find_path(JNI_INCLUDE_DIR jni.h
+          HINTS "$ENV{JAVA_HOME}/include"
+          PATHS /usr/lib/jvm/default-java/include ${TARVESK_JDK_INCLUDE_DIRS}
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          DOC "Include directory of a JDK, the one that holds jni.h")
+if(NOT JNI_INCLUDE_DIR)
+  message(FATAL_ERROR "jni.h not found: set JNI_INCLUDE_DIR to a JDK's include directory")
+endif()
+
+set(TARVESK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
+add_library(tarvesk SHARED ${TARVESK_CORE_SOURCES} ${TARVESK_WIN32_DIR}/dll_main.cpp
+                           ${TARVESK_WIN32_DIR}/tarvesk.rc)
+target_include_directories(tarvesk PRIVATE ${PROJECT_SOURCE_DIR}/src ${TARVESK_WIN32_DIR}/jni
+                                           ${JNI_INCLUDE_DIR})
+target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)
+# The JVM loads the file by the name tarvesk.dll and finds the natives by
+# their plain JNI names, so 32-bit __stdcall decorations (@12) are stripped.
+# Only the JNIEXPORT functions leave the library. The compiler's runtime is
+# linked in, so the DLL needs nothing beside it but the system's own DLLs.
+set_target_properties(tarvesk PROPERTIES PREFIX "" IMPORT_PREFIX "")
+target_link_options(tarvesk PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at
+                    -Wl,--exclude-all-symbols -Wl,--no-undefined $<$<CONFIG:Release,MinSizeRel>:-s>)
