@@ -103,7 +103,9 @@ constexpr UINT MB_OK = 0x00000000u;
 constexpr int IDOK = 1;
 
 // Registry
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+// A 32-bit LONG widened with its sign, as Win32 defines it (0xFFFFFFFF80000002 on 64 bits).
+#define HKEY_LOCAL_MACHINE \
+  (reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002u))))
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
 constexpr DWORD REG_SZ = 1;
