@@ -1,0 +1,103 @@
+// Line settings: GetCommState and SetCommState.
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+#include "platform/posix/port_record.h"
+
+namespace {
+
+using tarvesk_posix::PortRecord;
+
+// Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
+// has no line to frame characters on: when it refuses only the character size
+// or parity, the rest is applied with the framing it can hold.
+bool applyLineSetting(const PortRecord &port, const termios2 &wanted) {
+  const int result = ioctl(port.fd, TCSETS2, &wanted);
+  const int setError = errno;
+  termios2 held{};
+  const bool readBack = ioctl(port.fd, TCGETS2, &held) == 0;
+  if (result == 0 && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
+    return true;
+  }
+  const bool framingRefused =
+      (result != 0 && setError == EINVAL) ||
+      (result == 0 && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
+  if (!port.isPseudoTerminal || !framingRefused) {
+    return false;
+  }
+  const termios2 framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
+  return ioctl(port.fd, TCSETS2, &framed) == 0 && ioctl(port.fd, TCGETS2, &held) == 0 &&
+         tarvesk_posix::holdsLineSetting(held, framed);
+}
+
+// Sets one modem line and checks that it took.
+bool driveModemLine(int fd, int line, bool on) {
+  int lines = 0;
+  return tarvesk_posix::changeModemLine(fd, line, on) && tarvesk_posix::readModemLines(fd, lines) &&
+         ((lines & line) != 0) == on;
+}
+
+// DTR and RTS as the DCB asks; RTS under handshake is the kernel's to drive.
+bool applyModemLines(int fd, const DCB &dcb) {
+  if (!driveModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DTR_CONTROL_ENABLE)) {
+    return false;
+  }
+  return dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ||
+         driveModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
+}
+
+void restore(int fd, const termios2 &before, bool hasModemLines, int linesBefore) {
+  ioctl(fd, TCSETS2, &before);
+  if (hasModemLines) {
+    tarvesk_posix::changeModemLine(fd, TIOCM_DTR, (linesBefore & TIOCM_DTR) != 0);
+    if (!(before.c_cflag & CRTSCTS)) {
+      tarvesk_posix::changeModemLine(fd, TIOCM_RTS, (linesBefore & TIOCM_RTS) != 0);
+    }
+  }
+}
+
+}  // namespace
+
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
+  const PortRecord *port = tarvesk_posix::recordOf(hFile);
+  if (port == nullptr || lpDCB == nullptr) {
+    errno = port == nullptr ? EBADF : EINVAL;
+    return FALSE;
+  }
+  *lpDCB = port->dcb;
+  return TRUE;
+}
+
+// Either every value of the DCB is honoured, or the device is left exactly as
+// it was and the call fails.
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
+  PortRecord *port = tarvesk_posix::recordOf(hFile);
+  if (port == nullptr || lpDCB == nullptr) {
+    errno = port == nullptr ? EBADF : EINVAL;
+    return FALSE;
+  }
+  termios2 before{};
+  if (ioctl(port->fd, TCGETS2, &before) != 0) {
+    return FALSE;
+  }
+  const std::optional<termios2> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
+  if (!wanted) {
+    errno = EINVAL;
+    return FALSE;
+  }
+  int linesBefore = 0;
+  const bool hasModemLines = tarvesk_posix::readModemLines(port->fd, linesBefore);
+  if (!hasModemLines && errno != ENOTTY && errno != EINVAL) {
+    return FALSE;  // the device did not answer at all
+  }
+
+  if (!applyLineSetting(*port, *wanted) || (hasModemLines && !applyModemLines(port->fd, *lpDCB))) {
+    restore(port->fd, before, hasModemLines, linesBefore);
+    errno = EINVAL;
+    return FALSE;
+  }
+  port->dcb = *lpDCB;
+  port->dcb.DCBlength = sizeof(DCB);
+  return TRUE;
+}

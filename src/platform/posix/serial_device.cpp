@@ -1,0 +1,192 @@
+// Opening and closing a serial device: CreateFileW and CloseHandle.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <new>
+#include <string>
+
+#include "platform/posix/port_namespace.h"
+#include "platform/posix/port_record.h"
+
+namespace {
+
+using tarvesk_posix::PortRecord;
+using Clock = std::chrono::steady_clock;
+
+// Win32's flag for overlapped I/O, which this layer does not offer.
+constexpr DWORD kFileFlagOverlapped = 0x40000000u;
+
+// How long CloseHandle lets queued output drain: it stops waiting once the
+// queue has not shrunk for kStalledDrain (a line held by flow control or
+// with no cable), and in any case after kLongestDrain.
+constexpr auto kStalledDrain = std::chrono::milliseconds(200);
+constexpr auto kLongestDrain = std::chrono::seconds(5);
+constexpr long kDrainPollNanoseconds = 5'000'000;
+
+// Closes the descriptor unless release() was called.
+struct FdHolder {
+  int fd;
+  ~FdHolder() {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+  int release() {
+    const int kept = fd;
+    fd = -1;
+    return kept;
+  }
+};
+
+// Clears TIOCEXCL again unless release() was called, so a failed open leaves
+// the device as it found it.
+struct ExclusiveHolder {
+  int fd;
+  ~ExclusiveHolder() {
+    if (fd >= 0) {
+      ioctl(fd, TIOCNXCL);
+    }
+  }
+  void release() { fd = -1; }
+};
+
+bool isPseudoTerminalSlave(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
+    return false;
+  }
+  const unsigned int deviceMajor = major(status.st_rdev);
+  return deviceMajor >= 136 && deviceMajor <= 143;  // Unix98 pty slaves
+}
+
+std::string devicePathFor(LPCWSTR name) {
+  try {
+    return tarvesk_posix::resolvePortName(std::u16string(name));
+  } catch (...) {
+    return std::string();  // out of memory: no path, the open fails
+  }
+}
+
+// Gives queued output a bounded chance to leave before the descriptor goes.
+void drainOutput(int fd) {
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastProgress = start;
+  int lastQueued = -1;
+  for (;;) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (queued != lastQueued) {
+      lastQueued = queued;
+      lastProgress = now;
+    }
+    if (now - lastProgress >= kStalledDrain || now - start >= kLongestDrain) {
+      return;
+    }
+    const timespec step{0, kDrainPollNanoseconds};
+    nanosleep(&step, nullptr);
+  }
+}
+
+}  // namespace
+
+namespace tarvesk_posix {
+
+PortRecord *recordOf(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  return static_cast<PortRecord *>(handle);
+}
+
+}  // namespace tarvesk_posix
+
+// Serial devices are always opened for exclusive use, as Win32 requires of
+// communications resources: the share mode is not consulted.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
+                   SECURITY_ATTRIBUTES * /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
+  if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING ||
+      (dwFlagsAndAttributes & kFileFlagOverlapped) != 0) {
+    errno = EINVAL;
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string path = devicePathFor(lpFileName);
+  if (path.empty()) {
+    errno = ENOENT;
+    return INVALID_HANDLE_VALUE;
+  }
+
+  // O_NOCTTY: never become our controlling terminal; O_NONBLOCK: open
+  // without waiting for carrier, and all later waiting is done with poll().
+  FdHolder device{open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  if (device.fd < 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  termios2 current{};
+  if (ioctl(device.fd, TCGETS2, &current) != 0) {
+    errno = ENOTTY;  // a file, a pipe, anything but a tty
+    return INVALID_HANDLE_VALUE;
+  }
+  // The lock comes before any setting is touched, so a second opener (this
+  // process or another, root or not) fails without disturbing the owner.
+  if (flock(device.fd, LOCK_EX | LOCK_NB) != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  // A program that holds the device through TIOCEXCL alone owns it too.
+  int alreadyExclusive = 0;
+  if (ioctl(device.fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+    errno = EBUSY;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (ioctl(device.fd, TIOCEXCL) != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  ExclusiveHolder exclusive{device.fd};
+
+  const termios2 raw = tarvesk_posix::rawTermios(current);
+  termios2 held{};
+  if (ioctl(device.fd, TCSETS2, &raw) != 0 || ioctl(device.fd, TCGETS2, &held) != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  int lines = 0;
+  const bool hasModemLines = tarvesk_posix::readModemLines(device.fd, lines);
+
+  PortRecord *port = new (std::nothrow) PortRecord;
+  if (port == nullptr) {
+    errno = ENOMEM;
+    return INVALID_HANDLE_VALUE;
+  }
+  port->isPseudoTerminal = isPseudoTerminalSlave(device.fd);
+  port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
+                                           !hasModemLines || (lines & TIOCM_RTS) != 0);
+  exclusive.release();
+  port->fd = device.release();
+  return port;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+  PortRecord *port = tarvesk_posix::recordOf(hObject);
+  if (port == nullptr) {
+    errno = EBADF;
+    return FALSE;
+  }
+  if (!port->hungUp) {
+    drainOutput(port->fd);
+  }
+  // Whatever did not leave is dropped, so close() itself cannot wait on it.
+  ioctl(port->fd, TCFLSH, TCOFLUSH);
+  ioctl(port->fd, TIOCNXCL);
+  close(port->fd);  // also releases the flock
+  delete port;
+  return TRUE;
+}
