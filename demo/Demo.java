@@ -20,9 +20,7 @@ public final class Demo {
   private static final String PORT = "COM1:";
   private static final long ECHO_DEADLINE_MS = 5000;
 
-  public static void main(String[] args) throws Exception {
-    System.exit(run() ? 0 : 1);
-  }
+  public static void main(String[] args) throws Exception { System.exit(run() ? 0 : 1); }
 
   private static boolean run() throws Exception {
     System.out.println("serial ports: " + CECommDriver.findSerialPorts());
@@ -37,9 +35,8 @@ public final class Demo {
     System.out.printf("opened %s: native port object at 0x%x%n", PORT, nativeHandle(port));
     System.out.println("  line as opened: " + lineSettings());
 
-    boolean configured =
-        port.setSerialPortParams(
-            115200, CESerialPort.DATABITS_8, CESerialPort.STOPBITS_1, CESerialPort.PARITY_NONE);
+    boolean configured = port.setSerialPortParams(
+        115200, CESerialPort.DATABITS_8, CESerialPort.STOPBITS_1, CESerialPort.PARITY_NONE);
     System.out.println("setSerialPortParams(115200, 8, 1, none): " + configured);
     System.out.println("  line now: " + lineSettings());
 

@@ -1,0 +1,103 @@
+package quorin.io.comm;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.List;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.Timeout;
+
+/** Opening and closing COM1: on a virtual null modem, through System.loadLibrary. */
+@Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
+class OpenCloseTest {
+  private static final String UNABLE_TO_OPEN = "tarvesk: Error: Unable to open the port";
+
+  private VirtualNullModem modem;
+  private final CESerialPort port = new CESerialPort();
+
+  @BeforeEach
+  void plugIn() throws Exception {
+    modem = VirtualNullModem.start("COM1");
+  }
+
+  @AfterEach
+  void unplug() throws Exception {
+    if (port.isOpen()) {
+      port.nativeClose();
+    }
+    modem.close();
+  }
+
+  private static void assertAddress(long handle) {
+    assertNotEquals(0L, handle, "nativeHandle after open");
+    assertNotEquals(-1L, handle, "nativeHandle after open");
+  }
+
+  @Test
+  void openCloseAndOpenAgain() {
+    port.nativeOpen("COM1:");
+    assertAddress(port.nativeHandle);
+
+    assertTrue(port.nativeClose(), "first close");
+    assertEquals(-1L, port.nativeHandle);
+    assertFalse(port.nativeClose(), "second close finds the port closed");
+    assertEquals(-1L, port.nativeHandle);
+
+    port.nativeOpen("COM1:");
+    assertAddress(port.nativeHandle);
+  }
+
+  @Test
+  void closeOfANeverOpenedPortIsFalse() throws Exception {
+    MessageLog log = MessageLog.mark();
+    assertFalse(port.nativeClose());
+    assertEquals(0L, port.nativeHandle);
+    assertEquals(List.of(), log.newLines(), "closing nothing is not an error to report");
+  }
+
+  @Test
+  void unknownNameLeavesTheFieldAndReportsIt() throws Exception {
+    MessageLog log = MessageLog.mark();
+    port.nativeOpen("COM9:");
+    assertEquals(0L, port.nativeHandle);
+    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+
+    // Also after a close: the field keeps -1.
+    port.nativeOpen("COM1:");
+    assertTrue(port.nativeClose());
+    log = MessageLog.mark();
+    port.nativeOpen("NOSUCH:");
+    assertEquals(-1L, port.nativeHandle);
+    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+  }
+
+  @Test
+  void theColonIsOptionalAndAnAbsolutePathOpensAsItIs() throws Exception {
+    port.nativeOpen("COM1");
+    assertAddress(port.nativeHandle);
+    assertTrue(port.nativeClose());
+
+    port.nativeOpen(modem.portDevice().toString());
+    assertAddress(port.nativeHandle);
+  }
+
+  @Test
+  void aSecondOpenOfTheSameDeviceFailsAndLeavesTheFirstAlone() throws Exception {
+    port.nativeOpen("COM1:");
+    assertAddress(port.nativeHandle);
+
+    CESerialPort second = new CESerialPort();
+    MessageLog log = MessageLog.mark();
+    second.nativeOpen("COM1:");
+    assertEquals(0L, second.nativeHandle);
+    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+
+    // The owner still has a working line.
+    port.nativeWrite('k');
+    assertEquals('k', modem.receive(1, ConnectedPort.DEADLINE)[0]);
+  }
+}

@@ -1,0 +1,136 @@
+package quorin.io.comm;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.time.Duration;
+import java.util.Arrays;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.Timeout;
+
+/** Reading, writing and the queue count on COM1: of a virtual null modem. */
+@Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
+class ReadWriteTest {
+  /** Long enough that a read which should wait has had every chance to return wrongly. */
+  private static final Duration STILL_WAITING = Duration.ofMillis(300);
+
+  private ConnectedPort com1;
+
+  @BeforeEach
+  void connect() throws Exception {
+    com1 = ConnectedPort.open();
+  }
+
+  @AfterEach
+  void disconnect() throws Exception {
+    com1.close();
+  }
+
+  @Test
+  void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
+    byte[] b = new byte[8];
+    BlockingRead read = com1.startRead(b, 0, b.length);
+    assertFalse(read.endsWithin(STILL_WAITING), "nativeRead returned with nothing to read");
+
+    long cpuBefore = read.cpuNanos();
+    Thread.sleep(1000);
+    long cpuUsed = read.cpuNanos() - cpuBefore;
+    assertTrue(
+        cpuUsed < 100_000_000L, "a waiting read used " + cpuUsed / 1000 + " us of CPU in 1 s");
+
+    com1.modem.send(new byte[] {'x'});
+    assertEquals(1, read.result(ConnectedPort.DEADLINE));
+    assertEquals('x', b[0]);
+  }
+
+  @Test
+  void lengthZeroWaitsForAByteThenLeavesItQueued() throws Throwable {
+    byte[] b = {7, 7, 7};
+    BlockingRead read = com1.startRead(b, 0, 0);
+    assertFalse(read.endsWithin(STILL_WAITING), "len 0 returned before any byte arrived");
+
+    com1.modem.send(new byte[] {'q'});
+    assertEquals(0, read.result(ConnectedPort.DEADLINE));
+    assertArrayEquals(new byte[] {7, 7, 7}, b);
+    assertEquals(1, com1.port.nativeAvailable());
+    assertEquals(1, com1.read(b, 0, 3));
+    assertEquals('q', b[0]);
+  }
+
+  @Test
+  void threeQueuedBytesFillOnlyTheirPlacesAtTheOffset() throws Throwable {
+    com1.modem.send(new byte[] {(byte) 0xA1, 0x00, (byte) 0xFF});
+    assertEquals(3, com1.awaitQueued(3));
+
+    byte[] b = new byte[20];
+    Arrays.fill(b, (byte) 0x55);
+    assertEquals(3, com1.read(b, 5, 10));
+
+    byte[] expected = new byte[20];
+    Arrays.fill(expected, (byte) 0x55);
+    expected[5] = (byte) 0xA1;
+    expected[6] = 0x00;
+    expected[7] = (byte) 0xFF;
+    assertArrayEquals(expected, b);
+    assertEquals(0, com1.port.nativeAvailable());
+  }
+
+  @Test
+  void writeSendsTheLowEightBits() throws Throwable {
+    com1.port.nativeWrite(0x141);
+    com1.port.nativeWrite(-1);
+    com1.port.nativeWrite(0x100);
+    assertArrayEquals(
+        new byte[] {0x41, (byte) 0xFF, 0x00}, com1.modem.receive(3, ConnectedPort.DEADLINE));
+  }
+
+  @Test
+  void availableCountsQueuedBytesAndIsZeroOnAClosedPort() throws Throwable {
+    assertEquals(0, com1.port.nativeAvailable());
+    com1.modem.send(new byte[7]);
+    assertEquals(7, com1.awaitQueued(7));
+    Thread.sleep(100);
+    assertEquals(7, com1.port.nativeAvailable(), "the count is of bytes, not of arrivals");
+
+    assertTrue(com1.port.nativeClose());
+    assertEquals(0, com1.port.nativeAvailable());
+    assertEquals(0, new CESerialPort().nativeAvailable(), "never opened");
+  }
+
+  @Test
+  void readOnAClosedOrNeverOpenedPortIsMinusOneAtOnce() throws Throwable {
+    assertTrue(com1.port.nativeClose());
+    byte[] b = new byte[4];
+    assertEquals(-1, com1.read(b, 0, 4));
+    assertEquals(
+        -1, BlockingRead.start(new CESerialPort(), b, 0, 4).result(ConnectedPort.DEADLINE));
+    // Writing to a closed port does nothing, and does not fail.
+    com1.port.nativeWrite('z');
+  }
+
+  @Test
+  void aBadArrayOrRangeThrowsAndConsumesNothing() throws Throwable {
+    com1.modem.send(new byte[] {1, 2});
+    assertEquals(2, com1.awaitQueued(2));
+
+    assertThrows(NullPointerException.class, () -> com1.read(null, 0, 1));
+    byte[] b = new byte[4];
+    int[][] badRanges = {{-1, 1}, {0, -1}, {0, 5}, {4, 1}, {5, 0}, {3, 2}, {1, Integer.MAX_VALUE},
+        {Integer.MIN_VALUE, 1}};
+    for (int[] range : badRanges) {
+      assertThrows(ArrayIndexOutOfBoundsException.class,
+          () -> com1.read(b, range[0], range[1]), "off " + range[0] + ", len " + range[1]);
+    }
+    assertArrayEquals(new byte[4], b, "nothing stored");
+    assertEquals(2, com1.port.nativeAvailable(), "nothing consumed");
+
+    // A range that ends exactly at the end of the array is fine.
+    assertEquals(2, com1.read(b, 2, 2));
+    assertArrayEquals(new byte[] {0, 0, 1, 2}, b);
+  }
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs one JUnit test class against libtarvesk.so in a JVM with -Xcheck:jni.
+# usage: run-e2e.sh JAVA LIBRARY_DIR JUNIT_CONSOLE_JAR CLASSPATH TEST_CLASS
+#
+# Each run gets its own TARVESK_PORTS directory (the tests put their virtual
+# null modems in it) and its own TARVESK_MESSAGE_LOG, so runs can go side by
+# side. Fails when the tests fail, the VM dies, or the JNI checker complains.
+set -euo pipefail
+
+java=$1 library_dir=$2 junit=$3 classpath=$4 test_class=$5
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvesk-e2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/ports"
+export TARVESK_PORTS="$work/ports"
+export TARVESK_MESSAGE_LOG="$work/messages.log"
+
+status=0
+"$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
+  -Djava.library.path="$library_dir" \
+  -jar "$junit" --disable-banner --details=tree --fail-if-no-tests \
+  --class-path "$classpath" --select-class "$test_class" \
+  </dev/null >"$work/output.log" 2>&1 || status=$?
+cat "$work/output.log"
+
+if [[ -s "$work/hs_err.log" ]]; then
+  echo "run-e2e: the VM crashed:"
+  head -n 60 "$work/hs_err.log"
+  status=1
+fi
+if grep -E -q "(WARNING|FATAL ERROR) in native method" "$work/output.log"; then
+  echo "run-e2e: -Xcheck:jni reported misuse of JNI (see above)"
+  status=1
+fi
+if [[ -s "$TARVESK_MESSAGE_LOG" ]]; then
+  echo "run-e2e: messages the library wrote during the run:"
+  sed 's/^/  /' "$TARVESK_MESSAGE_LOG"
+fi
+exit "$status"
