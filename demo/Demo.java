@@ -32,7 +32,7 @@ public final class Demo {
       System.out.println("could not open " + PORT + " (the library's message says why)");
       return false;
     }
-    System.out.printf("opened %s: native port object at 0x%x%n", PORT, nativeHandle(port));
+    System.out.printf("opened %s (native port object at 0x%x)%n", PORT, nativeHandle(port));
     System.out.println("  line as opened: " + lineSettings());
 
     boolean configured = port.setSerialPortParams(
@@ -43,7 +43,7 @@ public final class Demo {
     boolean echoed = echo(port, "hello, tarvesk");
 
     System.out.println("close: " + port.close());
-    System.out.println("open after close: " + port.isOpen());
+    System.out.println("isOpen after close: " + port.isOpen());
     return configured && echoed;
   }
 
