@@ -1,0 +1,96 @@
+// Waiting for input: WaitCommEvent sleeps until a byte or a hang-up, and
+// ClearCommError tells the two apart.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "pseudo_terminal.h"
+#include "serial/native_serial_port.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class CommEvents : public testing::Test {
+ protected:
+  void SetUp() override {
+    port = openLikeTheLibrary(pty.slaveName());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  }
+  void TearDown() override { CloseHandle(port); }
+
+  PseudoTerminal pty;
+  HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+TEST_F(CommEvents, WaitSleepsUntilAByteArrives) {
+  std::atomic<bool> returned{false};
+  DWORD events = 0;
+  BOOL result = FALSE;
+  std::thread trigger([&] {
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(returned) << "the wait returned with nothing queued";
+    pty.send("!");
+  });
+  finishesWithin(
+      5s,
+      [&] {
+        result = WaitCommEvent(port, &events, nullptr);
+        returned = true;
+      },
+      [&] { pty.closeMaster(); });
+  trigger.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(events, EV_RXCHAR);
+  DWORD errors = 99;
+  COMSTAT status{};
+  ASSERT_TRUE(ClearCommError(port, &errors, &status));
+  EXPECT_EQ(status.cbInQue, 1u);
+  EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(CommEvents, ClosingThePeerEndsTheWaitAndClearCommErrorThenFails) {
+  BOOL result = FALSE;
+  std::thread closer([&] {
+    std::this_thread::sleep_for(100ms);
+    pty.closeMaster();
+  });
+  DWORD events = 0;
+  finishesWithin(
+      5s, [&] { result = WaitCommEvent(port, &events, nullptr); }, [] {});
+  closer.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(events, 0u);
+  COMSTAT status{};
+  EXPECT_FALSE(ClearCommError(port, nullptr, &status));
+}
+
+// The whole reader of the library: blocked in its wait, it returns -1 when the
+// peer goes away instead of spinning.
+TEST(CommEventsInTheLibrary, ABlockedReadEndsWhenThePeerCloses) {
+  PseudoTerminal pty;
+  NativeSerialPort port(pty.slaveName().c_str());
+  ASSERT_TRUE(port.isOpen());
+  BYTE buffer[4];
+  int result = 0;
+  std::thread closer([&] {
+    std::this_thread::sleep_for(100ms);
+    pty.closeMaster();
+  });
+  finishesWithin(
+      5s, [&] { result = port.readBytes(buffer, 4); }, [] {});
+  closer.join();
+  EXPECT_EQ(result, -1);
+}
+
+TEST_F(CommEvents, OnlyReceivedCharactersCanBeWaitedFor) {
+  EXPECT_FALSE(SetCommMask(port, EV_RXCHAR | 0x0008));
+  ASSERT_TRUE(SetCommMask(port, 0));
+  DWORD events = 0;
+  EXPECT_FALSE(WaitCommEvent(port, &events, nullptr)) << "nothing to wait for";
+}

@@ -1,0 +1,135 @@
+// Line settings and modem functions on a pseudo-terminal: what the kernel
+// holds, what GetCommState reports, and that a refusal changes nothing.
+#include <sys/ioctl.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/port_record.h"
+#include "pseudo_terminal.h"
+
+namespace {
+
+termios2 termiosOf(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  return t;
+}
+
+bool sameBytes(const void *a, const void *b, std::size_t size) {
+  return std::memcmp(a, b, size) == 0;
+}
+
+class CommState : public testing::Test {
+ protected:
+  void SetUp() override {
+    port = openLikeTheLibrary(pty.slaveName());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(GetCommState(port, &dcb));
+  }
+  void TearDown() override { CloseHandle(port); }
+
+  PseudoTerminal pty;
+  HANDLE port = INVALID_HANDLE_VALUE;
+  DCB dcb{};
+};
+
+}  // namespace
+
+// A pty has no line: the kernel keeps 8 data bits and no parity whatever is
+// asked, but holds speed and stop bits, and GetCommState reports the request.
+TEST_F(CommState, PseudoTerminalAcceptsEveryFramingAndHoldsSpeedAndStopBits) {
+  for (BYTE size = 5; size <= 8; ++size) {
+    for (BYTE parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+      for (BYTE stop : {ONESTOPBIT, size == 5 ? ONE5STOPBITS : TWOSTOPBITS}) {
+        SCOPED_TRACE(testing::Message() << int{size} << int{parity} << int{stop});
+        DCB wanted = dcb;
+        wanted.BaudRate = size == 6 ? 250000 : 57600;  // one rate through BOTHER
+        wanted.ByteSize = size;
+        wanted.Parity = parity;
+        wanted.StopBits = stop;
+        ASSERT_TRUE(SetCommState(port, &wanted));
+        DCB reported{};
+        ASSERT_TRUE(GetCommState(port, &reported));
+        EXPECT_TRUE(sameBytes(&reported, &wanted, sizeof(DCB)));
+        const termios2 t = termiosOf(pty.slave());
+        EXPECT_EQ(t.c_ospeed, wanted.BaudRate);
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), CS8);
+      }
+    }
+  }
+}
+
+TEST_F(CommState, FlowControlReachesTheKernel) {
+  DCB wanted = dcb;
+  wanted.fOutxCtsFlow = 1;
+  wanted.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  wanted.fOutX = 1;
+  wanted.fInX = 1;
+  wanted.XonChar = 'A';
+  wanted.XoffChar = 'B';
+  ASSERT_TRUE(SetCommState(port, &wanted));
+  termios2 t = termiosOf(pty.slave());
+  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), IXON | IXOFF);
+  EXPECT_EQ(t.c_cc[VSTART], 'A');
+  EXPECT_EQ(t.c_cc[VSTOP], 'B');
+
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  t = termiosOf(pty.slave());
+  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+}
+
+TEST_F(CommState, WhatCannotBeHonouredFailsAndChangesNothing) {
+  DCB known = dcb;
+  known.BaudRate = 4800;
+  known.ByteSize = 7;
+  known.Parity = EVENPARITY;
+  ASSERT_TRUE(SetCommState(port, &known));
+  const termios2 before = termiosOf(pty.slave());
+
+  DCB refused[4] = {known, known, known, known};
+  refused[0].ByteSize = 8, refused[0].StopBits = ONE5STOPBITS, refused[0].BaudRate = 9600;
+  refused[1].ByteSize = 5, refused[1].StopBits = TWOSTOPBITS;
+  refused[2].Parity = 7, refused[2].BaudRate = 19200;
+  refused[3].fOutxDsrFlow = 1;
+  for (DCB &wanted : refused) {
+    EXPECT_FALSE(SetCommState(port, &wanted));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+    const termios2 after = termiosOf(pty.slave());
+    EXPECT_TRUE(sameBytes(&after, &before, sizeof(termios2)));
+    DCB reported{};
+    GetCommState(port, &reported);
+    EXPECT_TRUE(sameBytes(&reported, &known, sizeof(DCB)));
+  }
+}
+
+TEST_F(CommState, TimeoutsAreKeptAndOnlyAllMaxdwordReadsAreRefused) {
+  COMMTIMEOUTS wanted{5, 6, 7, 8, 9};
+  ASSERT_TRUE(SetCommTimeouts(port, &wanted));
+  COMMTIMEOUTS bad{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
+  EXPECT_FALSE(SetCommTimeouts(port, &bad));
+  COMMTIMEOUTS reported{};
+  ASSERT_TRUE(GetCommTimeouts(port, &reported));
+  EXPECT_TRUE(sameBytes(&reported, &wanted, sizeof(COMMTIMEOUTS)));
+}
+
+// A pty has no modem lines and no line to break, but output can be held.
+TEST_F(CommState, EscapeFunctionsOnAPseudoTerminal) {
+  for (DWORD function : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, DWORD{77}}) {
+    EXPECT_FALSE(EscapeCommFunction(port, function)) << function;
+  }
+  ASSERT_TRUE(EscapeCommFunction(port, SETXOFF));
+  COMMTIMEOUTS quick{MAXDWORD, 0, 0, 0, 100};
+  ASSERT_TRUE(SetCommTimeouts(port, &quick));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(port, "held", 4, &written, nullptr));
+  EXPECT_EQ(written, 0u) << "output is suspended";
+  EXPECT_EQ(pty.receive(4, std::chrono::milliseconds(100)), "");
+  ASSERT_TRUE(EscapeCommFunction(port, SETXON));
+  EXPECT_TRUE(WriteFile(port, "sent", 4, &written, nullptr));
+  EXPECT_EQ(pty.receive(4, std::chrono::seconds(2)), "sent");
+}

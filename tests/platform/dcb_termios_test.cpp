@@ -1,0 +1,180 @@
+// The pure DCB <-> termios mapping: every framing value, without a device.
+#include <gtest/gtest.h>
+
+#include "platform/posix/port_record.h"
+
+using tarvesk_posix::dcbForTermios;
+using tarvesk_posix::termiosForDcb;
+
+namespace {
+
+DCB plainDcb() {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = 9600;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.ByteSize = 8;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+// A terminal as a login shell leaves it: cooked, echoing, 7E1 at 19200.
+termios2 cookedTermios() {
+  termios2 t{};
+  t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT;
+  t.c_oflag = OPOST | ONLCR;
+  t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+  t.c_cflag = B19200 | CS7 | PARENB | HUPCL;
+  t.c_ispeed = t.c_ospeed = 19200;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 5;
+  return t;
+}
+
+}  // namespace
+
+TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
+  for (BYTE size = 5; size <= 8; ++size) {
+    for (BYTE parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+      for (BYTE stop = ONESTOPBIT; stop <= TWOSTOPBITS; ++stop) {
+        SCOPED_TRACE(testing::Message() << int{size} << " bits, parity " << int{parity}
+                                        << ", stop code " << int{stop});
+        DCB dcb = plainDcb();
+        dcb.ByteSize = size;
+        dcb.Parity = parity;
+        dcb.StopBits = stop;
+        const auto t = termiosForDcb(dcb, cookedTermios());
+        const bool possible = stop == ONESTOPBIT || (stop == ONE5STOPBITS) == (size == 5);
+        ASSERT_EQ(t.has_value(), possible);
+        if (!possible) continue;
+        const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+        EXPECT_EQ(t->c_cflag & CSIZE, sizes[size - 5]);
+        EXPECT_EQ((t->c_cflag & PARENB) != 0, parity != NOPARITY);
+        EXPECT_EQ((t->c_cflag & CMSPAR) != 0, parity == MARKPARITY || parity == SPACEPARITY);
+        EXPECT_EQ((t->c_cflag & PARODD) != 0, parity == ODDPARITY || parity == MARKPARITY);
+        EXPECT_EQ((t->c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
+        const DCB back = dcbForTermios(*t, true, true);
+        EXPECT_EQ(back.ByteSize, size);
+        EXPECT_EQ(back.Parity, parity);
+        EXPECT_EQ(back.StopBits, stop);
+      }
+    }
+  }
+}
+
+TEST(DcbTermios, LeavingMarkOrSpaceParityClearsCmspar) {
+  termios2 mark = cookedTermios();
+  mark.c_cflag |= PARENB | PARODD | CMSPAR;
+  DCB dcb = plainDcb();
+  for (BYTE parity : {NOPARITY, EVENPARITY, ODDPARITY}) {
+    dcb.Parity = parity;
+    const auto t = termiosForDcb(dcb, mark);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->c_cflag & CMSPAR, 0u) << "parity " << int{parity};
+  }
+}
+
+TEST(DcbTermios, StandardRatesByCodeOthersThroughBother) {
+  DCB dcb = plainDcb();
+  const std::pair<DWORD, tcflag_t> rates[] = {
+      {110, B110}, {9600, B9600}, {115200, B115200}, {14400, BOTHER}, {250000, BOTHER}};
+  for (const auto &[rate, code] : rates) {
+    dcb.BaudRate = rate;
+    const auto t = termiosForDcb(dcb, cookedTermios());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->c_cflag & CBAUD, code) << rate;
+    EXPECT_EQ(t->c_cflag & (CBAUD << IBSHIFT), 0u) << "input speed follows output";
+    EXPECT_EQ(t->c_ospeed, rate);
+    EXPECT_EQ(t->c_ispeed, rate);
+    EXPECT_EQ(dcbForTermios(*t, true, true).BaudRate, rate);
+  }
+}
+
+TEST(DcbTermios, RawModeKeepsSpeedFramingAndTheRest) {
+  const termios2 raw = tarvesk_posix::rawTermios(cookedTermios());
+  EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+  EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | BRKINT | IMAXBEL), 0u);
+  EXPECT_EQ(raw.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+  EXPECT_EQ(raw.c_cflag & (CBAUD | CSIZE | PARENB | HUPCL), B19200 | CS7 | PARENB | HUPCL);
+  EXPECT_EQ(raw.c_cc[VMIN], 1);
+  EXPECT_EQ(raw.c_cc[VTIME], 0);
+  const DCB dcb = dcbForTermios(raw, true, false);
+  EXPECT_EQ(dcb.BaudRate, 19200u);
+  EXPECT_EQ(dcb.ByteSize, 7);
+  EXPECT_EQ(dcb.Parity, EVENPARITY);
+  EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE);
+  EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_DISABLE);
+  EXPECT_EQ(dcb.fOutX, 0u);
+}
+
+TEST(DcbTermios, FlowControlAndParityChecking) {
+  DCB dcb = plainDcb();
+  dcb.fOutxCtsFlow = 1;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fOutX = 1;
+  dcb.fInX = 1;
+  dcb.fParity = 1;
+  dcb.XonChar = 'Q';
+  dcb.XoffChar = 'S';
+  const auto t = termiosForDcb(dcb, cookedTermios());
+  ASSERT_TRUE(t);
+  EXPECT_NE(t->c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t->c_iflag & (IXON | IXOFF | INPCK), IXON | IXOFF | INPCK);
+  EXPECT_EQ(t->c_cc[VSTART], 'Q');
+  EXPECT_EQ(t->c_cc[VSTOP], 'S');
+  const DCB back = dcbForTermios(*t, false, false);
+  EXPECT_EQ(back.fOutxCtsFlow, 1u);
+  EXPECT_EQ(back.fRtsControl, RTS_CONTROL_HANDSHAKE);
+  EXPECT_EQ(back.fOutX + back.fInX + back.fParity, 3u);
+  EXPECT_EQ(back.XonChar, 'Q');
+
+  dcb = plainDcb();
+  dcb.XonChar = dcb.XoffChar;  // harmless while XON/XOFF is off
+  EXPECT_TRUE(termiosForDcb(dcb, cookedTermios()));
+}
+
+TEST(DcbTermios, RefusesWhatLinuxCannotHonour) {
+  const std::pair<const char *, void (*)(DCB &)> refused[] = {
+      {"not binary", [](DCB &d) { d.fBinary = 0; }},
+      {"rate 0", [](DCB &d) { d.BaudRate = 0; }},
+      {"4 data bits", [](DCB &d) { d.ByteSize = 4; }},
+      {"9 data bits", [](DCB &d) { d.ByteSize = 9; }},
+      {"parity code 5", [](DCB &d) { d.Parity = 5; }},
+      {"parity code 7", [](DCB &d) { d.Parity = 7; }},
+      {"stop code 3", [](DCB &d) { d.StopBits = 3; }},
+      {"DSR flow", [](DCB &d) { d.fOutxDsrFlow = 1; }},
+      {"DSR sensitivity", [](DCB &d) { d.fDsrSensitivity = 1; }},
+      {"DTR handshake", [](DCB &d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }},
+      {"RTS toggle", [](DCB &d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }},
+      {"error char", [](DCB &d) { d.fErrorChar = 1; }},
+      {"null stripping", [](DCB &d) { d.fNull = 1; }},
+      {"abort on error", [](DCB &d) { d.fAbortOnError = 1; }},
+      {"CTS without RTS handshake", [](DCB &d) { d.fOutxCtsFlow = 1; }},
+      {"RTS handshake without CTS", [](DCB &d) { d.fRtsControl = RTS_CONTROL_HANDSHAKE; }},
+      {"XON equal XOFF", [](DCB &d) { d.fOutX = 1, d.XonChar = d.XoffChar; }},
+      {"stop sending after XOFF", [](DCB &d) { d.fInX = 1, d.fTXContinueOnXoff = 0; }},
+  };
+  for (const auto &[what, change] : refused) {
+    DCB dcb = plainDcb();
+    change(dcb);
+    EXPECT_FALSE(termiosForDcb(dcb, cookedTermios())) << what;
+  }
+}
+
+TEST(DcbTermios, PseudoTerminalFramingIsTheOnlyToleratedDifference) {
+  DCB dcb = plainDcb();
+  dcb.ByteSize = 7;
+  dcb.Parity = MARKPARITY;
+  const termios2 wanted = *termiosForDcb(dcb, cookedTermios());
+  termios2 held = tarvesk_posix::withPseudoTerminalFraming(wanted);
+  EXPECT_EQ(held.c_cflag & (CSIZE | PARENB | CMSPAR), CS8);
+  EXPECT_FALSE(tarvesk_posix::holdsLineSetting(held, wanted));
+  EXPECT_TRUE(tarvesk_posix::differsOnlyInFraming(held, wanted));
+  held.c_ospeed = 4800;
+  EXPECT_FALSE(tarvesk_posix::differsOnlyInFraming(held, wanted));
+}

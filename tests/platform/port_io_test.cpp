@@ -1,0 +1,129 @@
+// ReadFile and WriteFile under each kind of COMMTIMEOUTS, on a pseudo-terminal.
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "pseudo_terminal.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class PortIo : public testing::Test {
+ protected:
+  void SetUp() override {
+    port = openLikeTheLibrary(pty.slaveName());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  }
+  void TearDown() override { CloseHandle(port); }
+
+  void useTimeouts(COMMTIMEOUTS timeouts) { ASSERT_TRUE(SetCommTimeouts(port, &timeouts)); }
+
+  // A read that must end within limit; returns the bytes or fails the test.
+  std::string readWithin(std::chrono::milliseconds limit, DWORD count, BOOL &result) {
+    std::vector<char> buffer(count);
+    DWORD got = 0;
+    finishesWithin(
+        limit, [&] { result = ReadFile(port, buffer.data(), count, &got, nullptr); },
+        [&] { pty.closeMaster(); });
+    return std::string(buffer.data(), got);
+  }
+
+  PseudoTerminal pty;
+  HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+TEST_F(PortIo, ImmediateReadsReturnWhatIsBufferedAtMostCount) {
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(2s, 16, result), "");
+  EXPECT_TRUE(result);
+  pty.send("0123456789");
+  EXPECT_EQ(readWithin(2s, 4, result), "0123");
+  EXPECT_EQ(readWithin(2s, 64, result), "456789");
+}
+
+TEST_F(PortIo, TotalTimeoutEndsAShortRead) {
+  useTimeouts({0, 10, 100, 0, 0});  // 10 ms per byte + 100 ms
+  pty.send("abc");
+  BOOL result = FALSE;
+  const auto start = Clock::now();
+  EXPECT_EQ(readWithin(5s, 10, result), "abc");
+  EXPECT_TRUE(result);
+  EXPECT_GE(Clock::now() - start, 190ms);
+}
+
+TEST_F(PortIo, IntervalTimeoutEndsAReadOnceBytesStopComing) {
+  useTimeouts({50, 0, 0, 0, 0});
+  pty.send("abc");
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(5s, 10, result), "abc");
+  EXPECT_TRUE(result);
+}
+
+TEST_F(PortIo, NoTimeoutsWaitForTheWholeCount) {
+  useTimeouts({0, 0, 0, 0, 0});
+  std::thread late([&] {
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(write(pty.master(), "cd", 2), 2);  // read at once, so no waiting for it
+  });
+  pty.send("ab");
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(5s, 4, result), "abcd");
+  late.join();
+}
+
+TEST_F(PortIo, WaitForFirstByteReturnsWithItOrAfterTheConstant) {
+  useTimeouts({MAXDWORD, MAXDWORD, 150, 0, 0});
+  BOOL result = FALSE;
+  const auto start = Clock::now();
+  EXPECT_EQ(readWithin(5s, 8, result), "");
+  EXPECT_TRUE(result);
+  EXPECT_GE(Clock::now() - start, 140ms);
+
+  useTimeouts({MAXDWORD, MAXDWORD, 60'000, 0, 0});
+  std::thread late([&] {
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(write(pty.master(), "z", 1), 1);
+  });
+  EXPECT_EQ(readWithin(5s, 8, result), "z") << "returns with the first byte, not after 60 s";
+  late.join();
+}
+
+// The master never reads: the kernel's buffers fill and the write gives up
+// after its time-out with what it queued, as Win32 does; closing stays quick.
+TEST_F(PortIo, WriteToAPeerThatNeverDrainsGivesUpAfterItsTimeout) {
+  useTimeouts({MAXDWORD, 0, 0, 0, 200});
+  const std::string lots(1 << 20, 'x');
+  DWORD written = 0;
+  BOOL result = FALSE;
+  const auto start = Clock::now();
+  finishesWithin(
+      5s, [&] { result = WriteFile(port, lots.data(), lots.size(), &written, nullptr); },
+      [&] { pty.closeMaster(); });
+  EXPECT_TRUE(result);
+  EXPECT_LT(written, lots.size());
+  EXPECT_GE(Clock::now() - start, 190ms);
+  EXPECT_TRUE(finishesWithin(
+      5s, [&] { EXPECT_TRUE(CloseHandle(port)); }, [] {}));
+  port = INVALID_HANDLE_VALUE;
+}
+
+TEST_F(PortIo, AHungUpDeviceFailsReadsAndWrites) {
+  pty.send("last");
+  pty.closeMaster();
+  BOOL result = TRUE;
+  DWORD count = 0;
+  char buffer[8];
+  readWithin(2s, 8, result);
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(ReadFile(port, buffer, 8, &count, nullptr));
+  EXPECT_FALSE(WriteFile(port, "x", 1, &count, nullptr));
+}

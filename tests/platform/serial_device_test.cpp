@@ -1,0 +1,128 @@
+// Opening and closing on pseudo-terminals: names, exclusivity, the library's
+// default settings as the kernel then holds them.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/port_record.h"
+#include "pseudo_terminal.h"
+#include "serial/native_serial_port.h"
+
+namespace {
+
+termios2 termiosOf(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  return t;
+}
+
+// Sets an environment variable for one test and puts the old value back.
+struct ScopedEnv {
+  std::string name;
+  std::optional<std::string> old;
+  ScopedEnv(const char *n, const std::string &value) : name(n) {
+    if (const char *was = std::getenv(n)) old = was;
+    setenv(n, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
+};
+
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    char pattern[] = "/tmp/tarvesk-platform-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+HANDLE openByName(const std::u16string &name) {
+  return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+}  // namespace
+
+TEST(SerialDevice, LibraryOpenLeavesNineSixHundredEightNOneRawWithoutFlowControl) {
+  PseudoTerminal pty;
+  // Start from a cooked, 7E2, flow-controlled terminal so that every value
+  // has to be changed by the open.
+  termios2 cooked = termiosOf(pty.slave());
+  cooked.c_cflag = (cooked.c_cflag & ~(CBAUD | CSIZE)) | B38400 | CS7 | CSTOPB | CRTSCTS;
+  cooked.c_iflag |= IXON | IXOFF | ICRNL;
+  cooked.c_lflag |= ICANON | ECHO | ISIG;
+  cooked.c_oflag |= OPOST;
+  ASSERT_EQ(ioctl(pty.slave(), TCSETS2, &cooked), 0);
+
+  TempDir dir;
+  ScopedEnv log("TARVESK_MESSAGE_LOG", (dir.path / "messages").string());
+  {
+    NativeSerialPort port(pty.slaveName().c_str());
+    ASSERT_TRUE(port.isOpen());
+    const termios2 t = termiosOf(pty.slave());
+    EXPECT_EQ(t.c_ospeed, 9600u);
+    EXPECT_EQ(t.c_cflag & CBAUD, B9600);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), CS8);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+
+    pty.send("xyz");
+    BYTE buffer[8] = {};
+    EXPECT_EQ(port.readBytes(buffer, 2), 2);
+    EXPECT_EQ(port.bytesAvailable(), 1);
+  }
+  // Settings and time-outs were accepted: no message was shown.
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "messages"));
+}
+
+TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
+  PseudoTerminal pty;
+  HANDLE owner = openLikeTheLibrary(pty.slaveName());
+  ASSERT_NE(owner, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  GetCommState(owner, &dcb);
+  dcb.BaudRate = 19200;
+  ASSERT_TRUE(SetCommState(owner, &dcb));
+
+  EXPECT_EQ(openByName(pty.slaveName()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, 19200u);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(owner, "ok", 2, &written, nullptr));
+  EXPECT_EQ(pty.receive(2, std::chrono::seconds(2)), "ok");
+
+  ASSERT_TRUE(CloseHandle(owner));
+  HANDLE next = openByName(pty.slaveName());
+  EXPECT_NE(next, INVALID_HANDLE_VALUE) << "closing must release the device";
+  EXPECT_TRUE(CloseHandle(next));
+}
+
+TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
+  PseudoTerminal pty;
+  TempDir dir;
+  std::filesystem::create_symlink(pty.slavePath(), dir.path / "COM7");
+  ScopedEnv ports("TARVESK_PORTS", dir.path.string());
+
+  for (const std::u16string name : {u"COM7:", u"COM7"}) {
+    HANDLE port = openByName(name);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(port));
+  }
+  EXPECT_EQ(openByName(u"COM8:"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(openByName(u"/dev/null"), INVALID_HANDLE_VALUE) << "not a tty";
+  EXPECT_EQ(openByName(u"/nonexistent/ttyS0"), INVALID_HANDLE_VALUE);
+
+  EXPECT_FALSE(CloseHandle(nullptr));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
