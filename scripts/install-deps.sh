@@ -19,6 +19,11 @@ packages=(
   junit5          # /usr/share/java/junit-platform-console-standalone.jar
   socat           # virtual null modems for the demo and end-to-end tests
   clang-format
+  # mingw-w64 cross compilers and binutils: tarvesk.dll and the win32 tests
+  g++-mingw-w64-i686
+  g++-mingw-w64-x86-64
+  binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64
 )
 
 missing=()
