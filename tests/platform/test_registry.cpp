@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/port_namespace.h"
+#include "port_dir_fixture.h"
+
+namespace {
+
+using portdir::makeLink;
+using portdir::PortsVariable;
+using portdir::Pty;
+using portdir::ScratchDir;
+
+const LPCWSTR kActiveDrivers = u"Drivers\\Active";
+
+// A key closed at the end of the test.
+struct Key {
+  ~Key() {
+    if (key != nullptr) {
+      EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    }
+  }
+  HKEY key = nullptr;
+};
+
+LONG openActiveDrivers(Key &active) {
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kActiveDrivers, 0, KEY_ENUMERATE_SUB_KEYS, &active.key);
+}
+
+std::vector<std::u16string> subkeysOf(HKEY key) {
+  std::vector<std::u16string> names;
+  for (DWORD index = 0;; ++index) {
+    WCHAR name[260];
+    DWORD count = 260;
+    const LONG result = RegEnumKeyExW(key, index, name, &count, nullptr, nullptr, nullptr, nullptr);
+    if (result != ERROR_SUCCESS) {
+      EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
+      return names;
+    }
+    EXPECT_EQ(count, std::u16string(name).size()) << "the count becomes the name's length";
+    names.emplace_back(name);
+  }
+}
+
+// The "Name" value of one port's key, or the failure code as text.
+std::u16string nameValueOf(HKEY active, LPCWSTR port) {
+  Key key;
+  const LONG opened = RegOpenKeyExW(active, port, 0, KEY_QUERY_VALUE, &key.key);
+  if (opened != ERROR_SUCCESS) {
+    return u"open failed " + std::u16string(1, static_cast<char16_t>(u'0' + opened));
+  }
+  WCHAR value[21];
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  const LONG queried =
+      RegQueryValueExW(key.key, u"Name", nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  EXPECT_EQ(queried, ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, (std::u16string(value).size() + 1) * sizeof(WCHAR))
+      << "the size is in bytes, terminator included";
+  return value;
+}
+
+TEST(ActiveDrivers, TheSubkeysAreThePortsEachNamedWithAColon) {
+  ScratchDir dir;
+  Pty first, second;
+  makeLink(first.path, dir / "COM2");
+  makeLink(second.path, dir / "COM1");
+  makeLink("/nonexistent/ttyUSB0", dir / "COM3");
+  PortsVariable ports(dir.path);
+
+  Key active;
+  ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
+  EXPECT_EQ(subkeysOf(active.key), (std::vector<std::u16string>{u"COM1", u"COM2"}));
+  EXPECT_EQ(nameValueOf(active.key, u"COM1"), u"COM1:");
+  EXPECT_EQ(nameValueOf(active.key, u"COM2"), u"COM2:");
+}
+
+TEST(ActiveDrivers, AnOpenKeyKeepsTheListItWasOpenedWith) {
+  ScratchDir dir;
+  Pty pty;
+  makeLink(pty.path, dir / "COM1");
+  makeLink(pty.path, dir / "COM2");
+  PortsVariable ports(dir.path);
+  Key before;
+  ASSERT_EQ(openActiveDrivers(before), ERROR_SUCCESS);
+
+  ASSERT_EQ(unlink((dir / "COM1").c_str()), 0);
+  makeLink(pty.path, dir / "COM0");
+  EXPECT_EQ(subkeysOf(before.key), (std::vector<std::u16string>{u"COM1", u"COM2"}));
+  EXPECT_EQ(nameValueOf(before.key, u"COM1"), u"COM1:");
+
+  Key after;
+  ASSERT_EQ(openActiveDrivers(after), ERROR_SUCCESS);
+  EXPECT_EQ(subkeysOf(after.key), (std::vector<std::u16string>{u"COM0", u"COM2"}));
+}
+
+TEST(ActiveDrivers, NamesAndValuesThatDoNotFitGiveMoreData) {
+  ScratchDir dir;
+  makeLink("/dev/null", dir / "COM1234567890123456");   // "Name" takes 42 bytes
+  makeLink("/dev/null", dir / "COM12345678901234567");  // "Name" takes 44 bytes
+  PortsVariable ports(dir.path);
+  Key active;
+  ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
+
+  WCHAR name[32];
+  DWORD count = 19;  // no room for the terminator
+  EXPECT_EQ(RegEnumKeyExW(active.key, 0, name, &count, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  count = 20;
+  EXPECT_EQ(RegEnumKeyExW(active.key, 0, name, &count, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, 19u);
+
+  EXPECT_EQ(nameValueOf(active.key, u"COM1234567890123456"), u"COM1234567890123456:");
+  Key port;
+  ASSERT_EQ(RegOpenKeyExW(active.key, u"COM12345678901234567", 0, KEY_QUERY_VALUE, &port.key),
+            ERROR_SUCCESS);
+  BYTE value[42];
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(port.key, u"Name", nullptr, nullptr, value, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 44u);
+  size = 0;
+  EXPECT_EQ(RegQueryValueExW(port.key, u"Name", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 44u) << "a query without a buffer tells the size";
+}
+
+TEST(ActiveDrivers, OtherKeysAndValuesDoNotExist) {
+  ScratchDir dir;
+  makeLink("/dev/null", dir / "COM1");
+  PortsVariable ports(dir.path);
+  Key active;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"drivers\\ACTIVE", 0, KEY_QUERY_VALUE, &active.key),
+            ERROR_SUCCESS)
+      << "key names ignore case";
+  HKEY other = nullptr;
+  const HKEY currentUser =
+      reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000001u)));
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers", 0, KEY_QUERY_VALUE, &other),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Builtin", 0, KEY_QUERY_VALUE, &other),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(currentUser, kActiveDrivers, 0, KEY_QUERY_VALUE, &other),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(active.key, u"COM2", 0, KEY_QUERY_VALUE, &other), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(active.key, u"com1", 0, KEY_QUERY_VALUE, &other), ERROR_FILE_NOT_FOUND)
+      << "port names are file names and keep their case";
+  EXPECT_EQ(other, nullptr);
+
+  BYTE value[42];
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(active.key, u"Name", nullptr, nullptr, value, &size),
+            ERROR_FILE_NOT_FOUND);
+  Key port;
+  ASSERT_EQ(RegOpenKeyExW(active.key, u"COM1", 0, KEY_QUERY_VALUE, &port.key), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(port.key, u"FriendlyName", nullptr, nullptr, value, &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(subkeysOf(port.key).empty());
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS) << "a predefined key stays open";
+}
+
+TEST(ActiveDrivers, WithoutTarveskPortsTheKernelsSerialDevicesAreListed) {
+  PortsVariable ports(nullptr);
+  std::vector<std::u16string> expected;
+  for (const tarvesk_posix::PortEntry &entry :
+       tarvesk_posix::listSysfsPorts("/sys/class/tty", "/dev")) {
+    expected.emplace_back(entry.name.begin(), entry.name.end());
+  }
+  Key active;
+  ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
+  EXPECT_EQ(subkeysOf(active.key), expected);
+}
+
+TEST(ActiveDrivers, AMissingPortsDirectoryIsAMissingKey) {
+  PortsVariable ports("/nonexistent/ports");
+  Key active;
+  EXPECT_EQ(openActiveDrivers(active), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(active.key, nullptr);
+}
+
+// The code RegOpenKeyExW gives for "Drivers\Active", asked by a process that
+// is not root (root reads any directory).
+LONG openAsUnprivilegedUser() {
+  if (geteuid() != 0) {
+    Key active;
+    return openActiveDrivers(active);
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    LONG result = -1;
+    if (setgid(65534) == 0 && setuid(65534) == 0) {
+      HKEY active = nullptr;
+      result =
+          RegOpenKeyExW(HKEY_LOCAL_MACHINE, kActiveDrivers, 0, KEY_ENUMERATE_SUB_KEYS, &active);
+    }
+    _exit(static_cast<int>(result & 0xFF));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ActiveDrivers, AnUnreadablePortsDirectoryOrAWriteRequestIsDenied) {
+  ScratchDir dir;
+  makeLink("/dev/null", dir / "COM1");
+  ASSERT_EQ(chmod(dir.path.c_str(), 0), 0);
+  PortsVariable ports(dir.path);
+  EXPECT_EQ(openAsUnprivilegedUser(), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(chmod(dir.path.c_str(), 0700), 0);
+
+  HKEY key = nullptr;
+  constexpr REGSAM kSetValue = 0x0002;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kActiveDrivers, 0, kSetValue, &key),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+}
+
+}  // namespace
