@@ -24,6 +24,11 @@ packages=(
   g++-mingw-w64-x86-64
   binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
+  # the Debian package: dpkg-shlibdeps and file for its dependencies, lintian
+  # to check it (tests/package)
+  dpkg-dev
+  file
+  lintian
 )
 
 missing=()
