@@ -1,8 +1,14 @@
 // Waiting for input: WaitCommEvent sleeps until a byte or a hang-up, and
 // ClearCommError tells the two apart.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +18,12 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+std::chrono::nanoseconds threadCpuTime() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 class CommEvents : public testing::Test {
  protected:
@@ -32,6 +44,7 @@ TEST_F(CommEvents, WaitSleepsUntilAByteArrives) {
   std::atomic<bool> returned{false};
   DWORD events = 0;
   BOOL result = FALSE;
+  std::chrono::nanoseconds waitCpu{};
   std::thread trigger([&] {
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(returned) << "the wait returned with nothing queued";
@@ -40,13 +53,16 @@ TEST_F(CommEvents, WaitSleepsUntilAByteArrives) {
   finishesWithin(
       5s,
       [&] {
+        const auto cpuBefore = threadCpuTime();
         result = WaitCommEvent(port, &events, nullptr);
+        waitCpu = threadCpuTime() - cpuBefore;
         returned = true;
       },
       [&] { pty.closeMaster(); });
   trigger.join();
   EXPECT_TRUE(result);
   EXPECT_EQ(events, EV_RXCHAR);
+  EXPECT_LT(waitCpu, 100ms) << "the wait spun instead of sleeping";
   DWORD errors = 99;
   COMSTAT status{};
   ASSERT_TRUE(ClearCommError(port, &errors, &status));
@@ -93,4 +109,37 @@ TEST_F(CommEvents, OnlyReceivedCharactersCanBeWaitedFor) {
   ASSERT_TRUE(SetCommMask(port, 0));
   DWORD events = 0;
   EXPECT_FALSE(WaitCommEvent(port, &events, nullptr)) << "nothing to wait for";
+}
+
+// poll(), not select(): a device on a descriptor above 1023 works like any other.
+TEST(CommEventsOnHighDescriptors, WaitAndReadWorkAbove1023) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_max < 1100) GTEST_SKIP() << "cannot have 1100 descriptors here";
+  const rlimit wider{std::max<rlim_t>(limit.rlim_cur, 1100), limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &wider), 0);
+  std::vector<int> filler;
+  for (int fd = open("/dev/null", O_RDONLY); fd >= 0 && fd < 1030; fd = dup(fd)) {
+    filler.push_back(fd);
+  }
+  PseudoTerminal pty;
+  HANDLE port = openLikeTheLibrary(pty.slaveName());
+  for (int fd : filler) close(fd);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_GT(pty.slave(), 1023);
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  std::thread sender([&] {
+    std::this_thread::sleep_for(50ms);
+    pty.send("h");
+  });
+  DWORD events = 0;
+  finishesWithin(
+      5s, [&] { EXPECT_TRUE(WaitCommEvent(port, &events, nullptr)); }, [&] { pty.closeMaster(); });
+  sender.join();
+  char byte = 0;
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(port, &byte, 1, &got, nullptr));
+  EXPECT_EQ(byte, 'h');
+  CloseHandle(port);
+  setrlimit(RLIMIT_NOFILE, &limit);
 }

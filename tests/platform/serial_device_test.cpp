@@ -105,6 +105,11 @@ TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
   HANDLE next = openByName(pty.slaveName());
   EXPECT_NE(next, INVALID_HANDLE_VALUE) << "closing must release the device";
   EXPECT_TRUE(CloseHandle(next));
+
+  // Another program holding the device through TIOCEXCL alone owns it too.
+  ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);
+  EXPECT_EQ(openByName(pty.slaveName()), INVALID_HANDLE_VALUE);
+  ioctl(pty.slave(), TIOCNXCL);
 }
 
 TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
