@@ -1,7 +1,4 @@
 // Messages: one UTF-8 line per call, in TARVESK_MESSAGE_LOG or on stderr.
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -14,21 +11,12 @@
 
 #include "platform/platform.h"
 #include "platform/posix/port_namespace.h"
+#include "scoped_environment.h"
 
 namespace {
 
 class Messages : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvesk-messages-XXXXXX";
-    dir = mkdtemp(pattern);
-    log = dir / "messages.log";
-    setenv("TARVESK_MESSAGE_LOG", log.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("TARVESK_MESSAGE_LOG");
-    std::filesystem::remove_all(dir);
-  }
   std::string logText() const {
     std::ifstream in(log);
     std::stringstream text;
@@ -36,8 +24,9 @@ class Messages : public testing::Test {
     return text.str();
   }
 
-  std::filesystem::path dir;
-  std::filesystem::path log;
+  TempDir dir;
+  std::filesystem::path log = dir.path / "messages.log";
+  ScopedEnv logSetting{"TARVESK_MESSAGE_LOG", log.string()};
 };
 
 }  // namespace
@@ -51,7 +40,7 @@ TEST_F(Messages, AppendsOneUtf8LinePerMessageToTheLog) {
 }
 
 TEST_F(Messages, FallsBackToStderrWhenTheLogCannotBeWritten) {
-  setenv("TARVESK_MESSAGE_LOG", (dir / "missing" / "messages.log").c_str(), 1);
+  ScopedEnv unwritable("TARVESK_MESSAGE_LOG", (dir.path / "missing" / "messages.log").string());
   testing::internal::CaptureStderr();
   EXPECT_EQ(MessageBoxW(nullptr, u"Unable to configure the serial port", u"Error", MB_OK), IDOK);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

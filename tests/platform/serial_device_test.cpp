@@ -1,19 +1,14 @@
 // Opening and closing on pseudo-terminals: names, exclusivity, the library's
 // default settings as the kernel then holds them.
-#include <fcntl.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "platform/posix/port_record.h"
 #include "pseudo_terminal.h"
+#include "scoped_environment.h"
 #include "serial/native_serial_port.h"
 
 namespace {
@@ -23,26 +18,6 @@ termios2 termiosOf(int fd) {
   EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
   return t;
 }
-
-// Sets an environment variable for one test and puts the old value back.
-struct ScopedEnv {
-  std::string name;
-  std::optional<std::string> old;
-  ScopedEnv(const char *n, const std::string &value) : name(n) {
-    if (const char *was = std::getenv(n)) old = was;
-    setenv(n, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
-};
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char pattern[] = "/tmp/tarvesk-platform-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 HANDLE openByName(const std::u16string &name) {
   return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
