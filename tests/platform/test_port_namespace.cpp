@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -8,14 +9,20 @@
 #include <vector>
 
 #include "platform/posix/port_namespace.h"
-#include "port_dir_fixture.h"
+#include "pseudo_terminal.h"
+#include "scoped_environment.h"
 
 namespace {
 
-using portdir::makeLink;
-using portdir::PortsVariable;
-using portdir::Pty;
-using portdir::ScratchDir;
+void makeLink(const std::string &target, const std::string &path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
+
+// The path of an entry of a directory.
+std::string operator/(const TempDir &dir, const std::string &name) {
+  return (dir.path / name).string();
+}
+
 using tarvesk_posix::PortEntry;
 
 void writeFile(const std::string &path, const std::string &content) {
@@ -32,10 +39,10 @@ std::vector<std::pair<std::string, std::string>> namesAndPaths(
 }
 
 TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
-  ScratchDir dir;
-  Pty first, second;
-  makeLink(first.path, dir / "COM2");
-  makeLink(second.path, dir / "COM10");
+  TempDir dir;
+  PseudoTerminal first, second;
+  makeLink(first.slavePath(), dir / "COM2");
+  makeLink(second.slavePath(), dir / "COM10");
   makeLink(dir / "COM2", dir / "COM1");  // a link to a link
   makeLink("/dev/null", dir / "aux");
   makeLink("/nonexistent/ttyUSB9", dir / "COM3");  // dangling
@@ -48,9 +55,9 @@ TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
                                                                      {"COM10", dir / "COM10"},
                                                                      {"COM2", dir / "COM2"},
                                                                      {"aux", dir / "aux"}};
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::listDirectoryPorts(dir.path)), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_posix::listDirectoryPorts(dir.path.string())), expected);
 
-  PortsVariable ports(dir.path);
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
   EXPECT_EQ(namesAndPaths(tarvesk_posix::listActivePorts()), expected);
 }
 
@@ -100,7 +107,7 @@ class SysfsTree {
   }
 
   void mkdirs(const std::string &relative) {
-    std::string path = root.path;
+    std::string path = root.path.string();
     std::size_t start = 0;
     while (start <= relative.size()) {
       std::size_t end = relative.find('/', start);
@@ -113,7 +120,7 @@ class SysfsTree {
     }
   }
 
-  ScratchDir root;
+  TempDir root;
 };
 
 TEST(SysfsPorts, RealPortsInFamilyAndNumberOrderNamedCom1Onwards) {
@@ -149,11 +156,11 @@ TEST(SysfsPorts, NoTtyClassListsNothing) {
 }
 
 TEST(PortNames, ResolveThroughTheActivePortsOrAsAnAbsolutePath) {
-  ScratchDir dir;
-  Pty pty;
-  makeLink(pty.path, dir / "COM1");
-  makeLink(pty.path, dir / "COM\xC3\xA9");  // COMé
-  PortsVariable ports(dir.path);
+  TempDir dir;
+  PseudoTerminal pty;
+  makeLink(pty.slavePath(), dir / "COM1");
+  makeLink(pty.slavePath(), dir / "COM\xC3\xA9");  // COMé
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
 
   EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1:"), dir / "COM1");
   EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1"), dir / "COM1");

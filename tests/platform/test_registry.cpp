@@ -10,14 +10,19 @@
 
 #include "platform/platform.h"
 #include "platform/posix/port_namespace.h"
-#include "port_dir_fixture.h"
+#include "pseudo_terminal.h"
+#include "scoped_environment.h"
 
 namespace {
 
-using portdir::makeLink;
-using portdir::PortsVariable;
-using portdir::Pty;
-using portdir::ScratchDir;
+void makeLink(const std::string &target, const std::string &path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
+
+// The path of an entry of a directory.
+std::string operator/(const TempDir &dir, const std::string &name) {
+  return (dir.path / name).string();
+}
 
 const LPCWSTR kActiveDrivers = u"Drivers\\Active";
 
@@ -70,12 +75,12 @@ std::u16string nameValueOf(HKEY active, LPCWSTR port) {
 }
 
 TEST(ActiveDrivers, TheSubkeysAreThePortsEachNamedWithAColon) {
-  ScratchDir dir;
-  Pty first, second;
-  makeLink(first.path, dir / "COM2");
-  makeLink(second.path, dir / "COM1");
+  TempDir dir;
+  PseudoTerminal first, second;
+  makeLink(first.slavePath(), dir / "COM2");
+  makeLink(second.slavePath(), dir / "COM1");
   makeLink("/nonexistent/ttyUSB0", dir / "COM3");
-  PortsVariable ports(dir.path);
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
 
   Key active;
   ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
@@ -85,16 +90,16 @@ TEST(ActiveDrivers, TheSubkeysAreThePortsEachNamedWithAColon) {
 }
 
 TEST(ActiveDrivers, AnOpenKeyKeepsTheListItWasOpenedWith) {
-  ScratchDir dir;
-  Pty pty;
-  makeLink(pty.path, dir / "COM1");
-  makeLink(pty.path, dir / "COM2");
-  PortsVariable ports(dir.path);
+  TempDir dir;
+  PseudoTerminal pty;
+  makeLink(pty.slavePath(), dir / "COM1");
+  makeLink(pty.slavePath(), dir / "COM2");
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key before;
   ASSERT_EQ(openActiveDrivers(before), ERROR_SUCCESS);
 
   ASSERT_EQ(unlink((dir / "COM1").c_str()), 0);
-  makeLink(pty.path, dir / "COM0");
+  makeLink(pty.slavePath(), dir / "COM0");
   EXPECT_EQ(subkeysOf(before.key), (std::vector<std::u16string>{u"COM1", u"COM2"}));
   EXPECT_EQ(nameValueOf(before.key, u"COM1"), u"COM1:");
 
@@ -104,10 +109,10 @@ TEST(ActiveDrivers, AnOpenKeyKeepsTheListItWasOpenedWith) {
 }
 
 TEST(ActiveDrivers, NamesAndValuesThatDoNotFitGiveMoreData) {
-  ScratchDir dir;
+  TempDir dir;
   makeLink("/dev/null", dir / "COM1234567890123456");   // "Name" takes 42 bytes
   makeLink("/dev/null", dir / "COM12345678901234567");  // "Name" takes 44 bytes
-  PortsVariable ports(dir.path);
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key active;
   ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
 
@@ -134,9 +139,9 @@ TEST(ActiveDrivers, NamesAndValuesThatDoNotFitGiveMoreData) {
 }
 
 TEST(ActiveDrivers, OtherKeysAndValuesDoNotExist) {
-  ScratchDir dir;
+  TempDir dir;
   makeLink("/dev/null", dir / "COM1");
-  PortsVariable ports(dir.path);
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key active;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"drivers\\ACTIVE", 0, KEY_QUERY_VALUE, &active.key),
             ERROR_SUCCESS)
@@ -168,7 +173,7 @@ TEST(ActiveDrivers, OtherKeysAndValuesDoNotExist) {
 }
 
 TEST(ActiveDrivers, WithoutTarveskPortsTheKernelsSerialDevicesAreListed) {
-  PortsVariable ports(nullptr);
+  ScopedEnv ports("TARVESK_PORTS", "");  // empty counts as unset
   std::vector<std::u16string> expected;
   for (const tarvesk_posix::PortEntry &entry :
        tarvesk_posix::listSysfsPorts("/sys/class/tty", "/dev")) {
@@ -180,7 +185,7 @@ TEST(ActiveDrivers, WithoutTarveskPortsTheKernelsSerialDevicesAreListed) {
 }
 
 TEST(ActiveDrivers, AMissingPortsDirectoryIsAMissingKey) {
-  PortsVariable ports("/nonexistent/ports");
+  ScopedEnv ports("TARVESK_PORTS", "/nonexistent/ports");
   Key active;
   EXPECT_EQ(openActiveDrivers(active), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(active.key, nullptr);
@@ -209,12 +214,12 @@ LONG openAsUnprivilegedUser() {
 }
 
 TEST(ActiveDrivers, AnUnreadablePortsDirectoryOrAWriteRequestIsDenied) {
-  ScratchDir dir;
+  TempDir dir;
   makeLink("/dev/null", dir / "COM1");
-  ASSERT_EQ(chmod(dir.path.c_str(), 0), 0);
-  PortsVariable ports(dir.path);
+  ASSERT_EQ(chmod(dir.path.string().c_str(), 0), 0);
+  ScopedEnv ports("TARVESK_PORTS", dir.path);
   EXPECT_EQ(openAsUnprivilegedUser(), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(chmod(dir.path.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(dir.path.string().c_str(), 0700), 0);
 
   HKEY key = nullptr;
   constexpr REGSAM kSetValue = 0x0002;
