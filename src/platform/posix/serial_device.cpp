@@ -75,14 +75,15 @@ std::string devicePathFor(LPCWSTR name) {
 }
 
 // Gives queued output a bounded chance to leave before the descriptor goes.
-void drainOutput(int fd) {
+// Returns whether some of it is still queued.
+bool drainOutput(int fd) {
   const Clock::time_point start = Clock::now();
   Clock::time_point lastProgress = start;
   int lastQueued = -1;
   for (;;) {
     int queued = 0;
     if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-      return;
+      return false;
     }
     const Clock::time_point now = Clock::now();
     if (queued != lastQueued) {
@@ -90,7 +91,7 @@ void drainOutput(int fd) {
       lastProgress = now;
     }
     if (now - lastProgress >= kStalledDrain || now - start >= kLongestDrain) {
-      return;
+      return true;
     }
     const timespec step{0, kDrainPollNanoseconds};
     nanosleep(&step, nullptr);
@@ -180,11 +181,12 @@ BOOL CloseHandle(HANDLE hObject) {
     errno = EBADF;
     return FALSE;
   }
-  if (!port->hungUp) {
-    drainOutput(port->fd);
+  // Whatever a stuck line did not let leave is dropped, so close() itself
+  // cannot wait on it. Only then: on a pseudo-terminal the flush would empty
+  // the peer's input instead, losing bytes that were already delivered.
+  if (port->hungUp || drainOutput(port->fd)) {
+    ioctl(port->fd, TCFLSH, TCOFLUSH);
   }
-  // Whatever did not leave is dropped, so close() itself cannot wait on it.
-  ioctl(port->fd, TCFLSH, TCOFLUSH);
   ioctl(port->fd, TIOCNXCL);
   close(port->fd);  // also releases the flock
   delete port;
