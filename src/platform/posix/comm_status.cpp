@@ -8,24 +8,25 @@
 
 namespace tarvesk_posix {
 
-bool deviceGone(PortRecord &port) {
-  int queued = 0;
+bool queuedInput(PortRecord &port, int &queued) {
+  queued = 0;
   if (ioctl(port.fd, FIONREAD, &queued) != 0) {
     port.hungUp = true;  // a hung-up tty answers every ioctl with EIO
-    return true;
+    return false;
   }
   if (queued > 0) {
-    return false;  // what arrived before the hang-up is still to be read
+    return true;  // what arrived before a hang-up is still to be read
   }
+  queued = 0;
   if (port.hungUp) {
-    return true;
+    return false;
   }
   pollfd probe{port.fd, POLLIN, 0};
   if (poll(&probe, 1, 0) == 1 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
     port.hungUp = true;
-    return true;
+    return false;
   }
-  return false;
+  return true;
 }
 
 }  // namespace tarvesk_posix
@@ -38,7 +39,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     errno = EBADF;
     return FALSE;
   }
-  if (tarvesk_posix::deviceGone(*port)) {
+  int inQueue = 0;
+  if (!tarvesk_posix::queuedInput(*port, inQueue)) {
     errno = EIO;
     return FALSE;
   }
@@ -47,11 +49,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   }
   if (lpStat != nullptr) {
     *lpStat = COMSTAT{};
-    int inQueue = 0;
     int outQueue = 0;
-    if (ioctl(port->fd, FIONREAD, &inQueue) == 0 && inQueue > 0) {
-      lpStat->cbInQue = static_cast<DWORD>(inQueue);
-    }
+    lpStat->cbInQue = static_cast<DWORD>(inQueue);
     if (ioctl(port->fd, TIOCOUTQ, &outQueue) == 0 && outQueue > 0) {
       lpStat->cbOutQue = static_cast<DWORD>(outQueue);
     }

@@ -58,8 +58,9 @@ termios2 withPseudoTerminalFraming(const termios2 &wanted);
 bool readModemLines(int fd, int &lines);
 bool changeModemLine(int fd, int line, bool on);
 
-// True when the device has hung up (peer of a pseudo-terminal closed, USB
-// adapter removed) and no input is left to read. Marks the record.
-bool deviceGone(PortRecord &port);
+// The bytes waiting to be read; false once the device has hung up (peer of a
+// pseudo-terminal closed, USB adapter removed) and no input is left to read.
+// Marks the record.
+bool queuedInput(PortRecord &port, int &queued);
 
 }  // namespace tarvesk_posix
