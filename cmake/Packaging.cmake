@@ -81,9 +81,6 @@ execute_process(COMMAND gzip -9nc ${tarvesk_debian_dir}/changelog
                 OUTPUT_FILE ${tarvesk_debian_dir}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${tarvesk_debian_dir}/changelog.gz DESTINATION ${tarvesk_docdir} COMPONENT tarvesk)
 
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -97,6 +94,18 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};tarvesk;/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# The staged directories carry the builder's umask (0700 under umask 077), and the package would
+# hand that to /usr/share/doc/tarvesk and the like: make them 0755 before packing.
+file(WRITE ${tarvesk_debian_dir}/directory-permissions.cmake [=[
+file(GLOB_RECURSE staged_dirs LIST_DIRECTORIES true "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+foreach(dir IN LISTS staged_dirs ITEMS "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
+  if(IS_DIRECTORY "${dir}" AND NOT IS_SYMLINK "${dir}")
+    file(CHMOD "${dir}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+         GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
+endforeach()
+]=])
+set(CPACK_PRE_BUILD_SCRIPTS ${tarvesk_debian_dir}/directory-permissions.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION java)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -105,8 +114,8 @@ find_program(TARVESK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARVESK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  # Debian 12's versions; dpkg-shlibdeps (dpkg-dev) computes the exact minimums.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 11)")
+  # What dpkg-shlibdeps (dpkg-dev) computed on Debian 12; it follows the code where present.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.33), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)")
 endif()
 
 find_program(TARVESK_DPKG dpkg)

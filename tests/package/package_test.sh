@@ -89,7 +89,10 @@ done
 for required in /usr/share/java/tarvesk.jar /usr/share/doc/tarvesk/copyright; do
   printf '%s\n' "${files[@]}" | grep -qx "$required" || fail "the package lacks $required"
 done
-grep -q -- "^-rw-r--r-- .*\.$library\$" <<<"$contents" || fail "$library is not mode 0644"
+# 0755 directories and 0644 files (the library included), whatever the builder's umask.
+odd_modes=$(awk '($1 ~ /^d/ && $1 != "drwxr-xr-x") || ($1 ~ /^-/ && $1 != "-rw-r--r--")' \
+  <<<"$contents")
+[[ -z $odd_modes ]] || fail "entries with unexpected modes: $odd_modes"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
