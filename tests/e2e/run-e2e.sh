@@ -15,6 +15,15 @@ mkdir "$work/ports"
 export TARVESK_PORTS="$work/ports"
 export TARVESK_MESSAGE_LOG="$work/messages.log"
 
+# A sanitized build (TARVESK_SANITIZE) needs its runtime loaded before the VM.
+# The VM catches SIGSEGV on purpose and keeps memory until exit, so ASan must
+# leave both alone.
+asan=$(ldd "$library_dir/libtarvesk.so" | awk '/libasan/ { print $3 }')
+if [[ -n "$asan" ]]; then
+  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}"
+  export ASAN_OPTIONS="handle_segv=0:detect_leaks=0:allow_user_segv_handler=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+fi
+
 status=0
 "$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
   -Djava.library.path="$library_dir" \
@@ -28,7 +37,9 @@ if [[ -s "$work/hs_err.log" ]]; then
   head -n 60 "$work/hs_err.log"
   status=1
 fi
-if grep -E -q "(WARNING|FATAL ERROR) in native method" "$work/output.log"; then
+# The checker's findings: misuse ("WARNING in native method"), fatal misuse,
+# and more local references than a native call may hold ("WARNING: JNI local refs").
+if grep -E -q "(WARNING|FATAL ERROR) in native method|WARNING: JNI local refs" "$work/output.log"; then
   echo "run-e2e: -Xcheck:jni reported misuse of JNI (see above)"
   status=1
 fi
