@@ -10,7 +10,17 @@ set -euo pipefail
 java=$1 library_dir=$2 junit=$3 classpath=$4 test_class=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvesk-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+vm=
+cleanup() {
+  # The VM runs in a process group of its own, with the socat processes the
+  # tests start; whatever a crashed or killed VM left behind goes with it.
+  if [[ -n "$vm" ]]; then
+    kill -TERM -- "-$vm" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 mkdir "$work/ports"
 export TARVESK_PORTS="$work/ports"
 export TARVESK_MESSAGE_LOG="$work/messages.log"
@@ -25,11 +35,15 @@ if [[ -n "$asan" ]]; then
 fi
 
 status=0
+set -m # a background job gets a process group of its own
 "$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
   -Djava.library.path="$library_dir" \
   -jar "$junit" --disable-banner --details=tree --fail-if-no-tests \
   --class-path "$classpath" --select-class "$test_class" \
-  </dev/null >"$work/output.log" 2>&1 || status=$?
+  </dev/null >"$work/output.log" 2>&1 &
+vm=$!
+set +m
+wait "$vm" || status=$?
 cat "$work/output.log"
 
 if [[ -s "$work/hs_err.log" ]]; then

@@ -20,9 +20,9 @@ import java.util.stream.Stream;
  * it as COM1: (or whatever name is given); the test holds the other end, the peer.
  *
  * <p>The JVM's environment cannot be changed from Java, so run-e2e.sh sets TARVESK_PORTS to a
- * directory of its own for each run, and this class only adds entries to it. A reader thread
- * drains the peer end continuously, so the library's writes never stall on a full peer and
- * every wait for received bytes has a deadline.
+ * directory of its own for each run, and this class only adds entries to it (and keeps its
+ * peer ends in a directory beside it). A reader thread drains the peer end continuously, so the
+ * library's writes never stall on a full peer and every wait for received bytes has a deadline.
  */
 final class VirtualNullModem {
   private static final Duration START_DEADLINE = Duration.ofSeconds(10);
@@ -50,7 +50,8 @@ final class VirtualNullModem {
       throw new IllegalStateException("TARVESK_PORTS is not set: run the tests through run-e2e.sh");
     }
     Path portLink = Paths.get(ports, name);
-    Path workDir = Files.createTempDirectory("tarvesk-peer");
+    // Beside the port directory: the runner's own, which it removes whatever happens here.
+    Path workDir = Files.createTempDirectory(portLink.getParent().getParent(), "peer");
     Process socat = new ProcessBuilder("socat", "-d", "-d", "pty,cfmakeraw,link=" + portLink,
         "pty,cfmakeraw,link=" + workDir.resolve("peer"))
                         .redirectErrorStream(true)
