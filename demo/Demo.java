@@ -5,40 +5,46 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
+import java.util.Vector;
 import java.util.concurrent.TimeUnit;
 import quorin.io.comm.CECommDriver;
 import quorin.io.comm.CESerialPort;
 
 /**
- * Walks the whole road once: list the ports, open COM1:, configure it, write a message, read
- * it back from the loopback at the far end, and close. scripts/demo.sh provides COM1 (a
- * pseudo-terminal made by socat) through TARVESK_PORTS.
+ * Walks the whole road once: list the ports, open the first one found, configure it, write a
+ * message, read it back from the loopback at the far end, and close. scripts/demo.sh provides
+ * COM1 (a pseudo-terminal made by socat) through TARVESK_PORTS.
  *
  * <p>Every wait has a deadline, so a missing echo ends the demo with an error instead of a hang.
  */
 public final class Demo {
-  private static final String PORT = "COM1:";
   private static final long ECHO_DEADLINE_MS = 5000;
 
   public static void main(String[] args) throws Exception { System.exit(run() ? 0 : 1); }
 
   private static boolean run() throws Exception {
-    System.out.println("serial ports: " + CECommDriver.findSerialPorts());
+    Vector<String> ports = CECommDriver.findSerialPorts();
+    System.out.println("serial ports: " + ports);
     System.out.println("parallel ports: " + CECommDriver.findParallelPorts());
-
-    CESerialPort port = new CESerialPort();
-    port.open(PORT);
-    if (!port.isOpen()) {
-      System.out.println("could not open " + PORT + " (the library's message says why)");
+    if (ports == null || ports.isEmpty()) {
+      System.out.println("no serial port found");
       return false;
     }
-    System.out.printf("opened %s (native port object at 0x%x)%n", PORT, nativeHandle(port));
-    System.out.println("  line as opened: " + lineSettings());
+
+    String name = ports.get(0);
+    CESerialPort port = new CESerialPort();
+    port.open(name);
+    if (!port.isOpen()) {
+      System.out.println("could not open " + name + " (the library's message says why)");
+      return false;
+    }
+    System.out.printf("opened %s (native port object at 0x%x)%n", name, nativeHandle(port));
+    System.out.println("  line as opened: " + lineSettings(name));
 
     boolean configured = port.setSerialPortParams(
         115200, CESerialPort.DATABITS_8, CESerialPort.STOPBITS_1, CESerialPort.PARITY_NONE);
     System.out.println("setSerialPortParams(115200, 8, 1, none): " + configured);
-    System.out.println("  line now: " + lineSettings());
+    System.out.println("  line now: " + lineSettings(name));
 
     boolean echoed = echo(port, "hello, tarvesk");
 
@@ -93,13 +99,13 @@ public final class Demo {
    * The pseudo-terminal's settings as the kernel holds them. The port is held exclusively, so
    * only root may look while it is open.
    */
-  private static String lineSettings() {
+  private static String lineSettings(String name) {
     String dir = System.getenv("TARVESK_PORTS");
     if (dir == null) {
       return "(TARVESK_PORTS is not set)";
     }
     try {
-      Path device = Paths.get(dir, "COM1").toRealPath();
+      Path device = Paths.get(dir, name.replaceFirst(":$", "")).toRealPath();
       Process stty = new ProcessBuilder("stty", "-F", device.toString(), "-a").start();
       if (!stty.waitFor(5, TimeUnit.SECONDS)) {
         stty.destroyForcibly();
