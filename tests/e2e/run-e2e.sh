@@ -52,8 +52,13 @@ if [[ -s "$work/hs_err.log" ]]; then
   status=1
 fi
 # The checker's findings: misuse ("WARNING in native method"), fatal misuse,
-# and more local references than a native call may hold ("WARNING: JNI local refs").
-if grep -E -q "(WARNING|FATAL ERROR) in native method|WARNING: JNI local refs" "$work/output.log"; then
+# more local references than a native call may hold ("WARNING: JNI local refs"),
+# JNI calls inside a critical region, and a signal handler of the VM's that
+# someone replaced (checked periodically under -Xcheck:jni).
+# checker-probes/ proves that each of these fails the run.
+findings="(WARNING|FATAL ERROR) in native method|WARNING: JNI local refs"
+findings+="|Warning: Calling other JNI functions in the scope|Warning: SIG[A-Z0-9]+ handler modified"
+if grep -E -q "$findings" "$work/output.log"; then
   echo "run-e2e: -Xcheck:jni reported misuse of JNI (see above)"
   status=1
 fi
