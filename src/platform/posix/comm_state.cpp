@@ -77,6 +77,11 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     errno = port == nullptr ? EBADF : EINVAL;
     return FALSE;
   }
+  // A pulled-out adapter may still answer ioctls; it has no line to set.
+  if (port->hungUp) {
+    errno = EIO;
+    return FALSE;
+  }
   termios2 before{};
   if (ioctl(port->fd, TCGETS2, &before) != 0) {
     return FALSE;

@@ -10,6 +10,11 @@ namespace tarvesk_posix {
 
 bool queuedInput(PortRecord &port, int &queued) {
   queued = 0;
+  // Once a read has found the device gone, nothing more can be read from it,
+  // whatever a pulled-out adapter still claims to hold.
+  if (port.hungUp) {
+    return false;
+  }
   if (ioctl(port.fd, FIONREAD, &queued) != 0) {
     port.hungUp = true;  // a hung-up tty answers every ioctl with EIO
     return false;
@@ -18,9 +23,6 @@ bool queuedInput(PortRecord &port, int &queued) {
     return true;  // what arrived before a hang-up is still to be read
   }
   queued = 0;
-  if (port.hungUp) {
-    return false;
-  }
   pollfd probe{port.fd, POLLIN, 0};
   if (poll(&probe, 1, 0) == 1 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
     port.hungUp = true;

@@ -168,6 +168,11 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     errno = port == nullptr ? EBADF : EINVAL;
     return FALSE;
   }
+  // Bytes written to a device known to be gone would be lost without a word.
+  if (port->hungUp) {
+    errno = EIO;
+    return FALSE;
+  }
   const BYTE *bytes = static_cast<const BYTE *>(lpBuffer);
   const COMMTIMEOUTS &t = port->timeouts;
   Deadline deadline;

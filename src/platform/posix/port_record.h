@@ -59,8 +59,8 @@ bool readModemLines(int fd, int &lines);
 bool changeModemLine(int fd, int line, bool on);
 
 // The bytes waiting to be read; false once the device has hung up (peer of a
-// pseudo-terminal closed, USB adapter removed) and no input is left to read.
-// Marks the record.
+// pseudo-terminal closed, USB adapter removed) and no input is left to read,
+// and always once the record is marked. Marks the record.
 bool queuedInput(PortRecord &port, int &queued);
 
 }  // namespace tarvesk_posix
