@@ -1,0 +1,329 @@
+// After the device hangs up, every native method of CESerialPort returns at
+// once with its failure value, and closing releases the device. The natives
+// run on the real Linux layer and a pseudo-terminal, called through a Java VM
+// in this process as Java would call them. Three ways a device goes: the peer
+// of the pseudo-terminal closes (the kernel hangs the slave up); or, through
+// the seams of device_seams.h, a pulled-out USB adapter whose read() returns 0
+// although FIONREAD reports input, or that polls readable with nothing queued.
+#include <dirent.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "bridge/serial_port_natives.h"
+#include "device_seams.h"
+#include "jvm_fixture.h"
+#include "platform/posix/port_record.h"
+#include "pseudo_terminal.h"
+#include "scoped_environment.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// How soon a hang-up must end a waiting read, and how soon every later call
+// must return (none of them has anything left to wait for).
+constexpr auto kHangUpNoticed = 100ms;
+constexpr auto kAtOnce = 100ms;
+// nativeWrite's own time-out for one byte: 10 ms per byte plus 1000 ms.
+constexpr auto kWriteTimeout = 1010ms;
+
+double milliseconds(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// One native call on a thread of its own, attached to the VM, so that a call
+// which never returns fails the test instead of stalling it: the destructor
+// waits a bounded time, then unblocks the call (by hanging the line up), and
+// ends the program if even that does not help.
+class NativeCall {
+ public:
+  using Call = std::function<jint(JNIEnv *)>;
+
+  NativeCall(Call call, std::function<void()> unblock) : unblock_(std::move(unblock)) {
+    JavaVM *vm = nullptr;
+    testjvm::env()->GetJavaVM(&vm);
+    startedAt_ = Clock::now();
+    thread_ = std::thread([this, vm, call = std::move(call)] {
+      JNIEnv *env = nullptr;
+      vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
+      const jint result = call(env);
+      const Clock::time_point ended = Clock::now();
+      vm->DetachCurrentThread();
+      std::lock_guard<std::mutex> hold(lock_);
+      result_ = result;
+      endedAt_ = ended;
+      done_ = true;
+      changed_.notify_all();
+    });
+  }
+  ~NativeCall() {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!changed_.wait_for(hold, 5s, [this] { return done_; })) {
+      ADD_FAILURE() << "a native call was still running at the end of the test";
+      hold.unlock();
+      unblock_();
+      hold.lock();
+      if (!changed_.wait_for(hold, 5s, [this] { return done_; })) {
+        std::fprintf(stderr, "a native call did not end even when the line was cut\n");
+        std::_Exit(1);
+      }
+    }
+    hold.unlock();
+    thread_.join();
+  }
+  NativeCall(const NativeCall &) = delete;
+  NativeCall &operator=(const NativeCall &) = delete;
+
+  bool endsBy(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_until(hold, deadline, [this] { return done_; });
+  }
+  bool endsWithin(Clock::duration limit) { return endsBy(Clock::now() + limit); }
+  jint result() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return result_;
+  }
+  Clock::time_point endedAt() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return endedAt_;
+  }
+  Clock::duration took() { return endedAt() - startedAt_; }
+
+ private:
+  std::function<void()> unblock_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  jint result_ = 0;
+  Clock::time_point startedAt_;
+  Clock::time_point endedAt_;
+  std::thread thread_;
+};
+
+enum class Departure { PeerCloses, ReadsNothingDespiteQueuedInput, ReadableWithNothingQueued };
+
+std::string departureName(const testing::TestParamInfo<Departure> &info) {
+  switch (info.param) {
+    case Departure::PeerCloses:
+      return "PeerCloses";
+    case Departure::ReadsNothingDespiteQueuedInput:
+      return "ReadsNothingDespiteQueuedInput";
+    case Departure::ReadableWithNothingQueued:
+      return "ReadableWithNothingQueued";
+  }
+  return "unknown";
+}
+
+// How many descriptors of this process are open on the character device.
+int descriptorsOn(dev_t device) {
+  int count = 0;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    struct stat status {};
+    if (stat(entry.path().c_str(), &status) == 0 && S_ISCHR(status.st_mode) &&
+        status.st_rdev == device) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+termios2 termiosOf(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  return t;
+}
+
+class DeviceGone : public testing::TestWithParam<Departure> {
+ protected:
+  void SetUp() override {
+    JNIEnv *env = testjvm::env();
+    jobject holder = testjvm::newObject("PortHolder");
+    self = env->NewGlobalRef(holder);
+    env->DeleteLocalRef(holder);
+    struct stat status {};
+    ASSERT_EQ(fstat(pty.slave(), &status), 0);
+    device = status.st_rdev;
+    ASSERT_EQ(descriptorsOn(device), 1) << "the test's own descriptor";
+    open();
+    ASSERT_TRUE(isBound());
+  }
+  void TearDown() override {
+    device_seams::restore();
+    JNIEnv *env = testjvm::env();
+    if (isBound()) {
+      Java_quorin_io_comm_CESerialPort_nativeClose(env, self);
+    }
+    env->DeleteGlobalRef(self);
+    EXPECT_EQ(testjvm::takeException(), "");
+  }
+
+  bool vanishes() const { return GetParam() != Departure::PeerCloses; }
+
+  void open() {
+    JNIEnv *env = testjvm::env();
+    jstring name = env->NewStringUTF(pty.slavePath().c_str());
+    Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, name);
+    env->DeleteLocalRef(name);
+  }
+  bool isBound() {
+    const jlong handle = testjvm::handleOf(self);
+    return handle != 0 && handle != -1;
+  }
+
+  // While a read waits: the device goes the way the parameter says.
+  void depart() {
+    switch (GetParam()) {
+      case Departure::PeerCloses:
+        pty.closeMaster();
+        return;
+      case Departure::ReadsNothingDespiteQueuedInput:
+        device_seams::vanish(device, pty.slave(), 5);
+        break;
+      case Departure::ReadableWithNothingQueued:
+        device_seams::vanish(device, pty.slave(), 0);
+        break;
+    }
+    // A byte from the far end wakes the waiting poll(); the seams then hide it.
+    ASSERT_EQ(write(pty.master(), "w", 1), 1);
+  }
+
+  // nativeRead of up to 16 bytes; the first byte read lands in *first.
+  NativeCall::Call nativeRead(jbyte *first = nullptr) {
+    return [this, first](JNIEnv *env) {
+      jbyteArray array = env->NewByteArray(16);
+      const jint count = Java_quorin_io_comm_CESerialPort_nativeRead(env, self, array, 0, 16);
+      if (first != nullptr && count > 0) {
+        env->GetByteArrayRegion(array, 0, 1, first);
+      }
+      env->DeleteLocalRef(array);
+      return count;
+    };
+  }
+  std::function<void()> cutTheLine() {
+    return [this] { pty.closeMaster(); };
+  }
+
+  TempDir dir;
+  ScopedEnv log{"TARVESK_MESSAGE_LOG", (dir.path / "messages.log").string()};
+  PseudoTerminal pty;
+  dev_t device = 0;
+  jobject self = nullptr;
+};
+
+}  // namespace
+
+TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
+  NativeCall waiting(nativeRead(), cutTheLine());
+  EXPECT_FALSE(waiting.endsWithin(200ms)) << "nativeRead returned with nothing to read";
+  const Clock::time_point departed = Clock::now();
+  depart();
+  ASSERT_TRUE(waiting.endsBy(departed + kHangUpNoticed))
+      << "the waiting read was still waiting 100 ms after the device went";
+  EXPECT_EQ(waiting.result(), -1);
+  std::printf("the waiting read returned %.2f ms after the device went\n",
+              milliseconds(waiting.endedAt() - departed));
+
+  NativeCall laterRead(nativeRead(), cutTheLine());
+  ASSERT_TRUE(laterRead.endsWithin(kAtOnce));
+  EXPECT_EQ(laterRead.result(), -1);
+
+  NativeCall available(
+      [this](JNIEnv *env) { return Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self); },
+      cutTheLine());
+  ASSERT_TRUE(available.endsWithin(kAtOnce));
+  EXPECT_EQ(available.result(), 0);
+
+  const termios2 before = vanishes() ? termiosOf(pty.slave()) : termios2{};
+  NativeCall params(
+      [this](JNIEnv *env) -> jint {
+        return Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(env, self, 19200, 7, 2,
+                                                                          2);
+      },
+      cutTheLine());
+  ASSERT_TRUE(params.endsWithin(kAtOnce));
+  EXPECT_EQ(params.result(), JNI_FALSE);
+  if (vanishes()) {
+    const termios2 after = termiosOf(pty.slave());
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof(termios2)), 0) << "a gone device was changed";
+  }
+
+  NativeCall write(
+      [this](JNIEnv *env) -> jint {
+        Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
+        return 0;
+      },
+      cutTheLine());
+  ASSERT_TRUE(write.endsWithin(kWriteTimeout));
+  if (vanishes()) {
+    EXPECT_EQ(pty.receive(1, 100ms), "") << "a byte went out to a device known to be gone";
+  }
+  std::printf("later calls took: read %.2f ms, available %.2f ms, params %.2f ms, write %.2f ms\n",
+              milliseconds(laterRead.took()), milliseconds(available.took()),
+              milliseconds(params.took()), milliseconds(write.took()));
+
+  EXPECT_EQ(descriptorsOn(device), 2);
+  EXPECT_NE(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "the open port holds the device's lock";
+  NativeCall close(
+      [this](JNIEnv *env) -> jint {
+        return Java_quorin_io_comm_CESerialPort_nativeClose(env, self);
+      },
+      cutTheLine());
+  ASSERT_TRUE(close.endsWithin(kAtOnce));
+  EXPECT_EQ(close.result(), JNI_TRUE);
+  std::printf("close took %.2f ms\n", milliseconds(close.took()));
+  EXPECT_EQ(descriptorsOn(device), 1) << "the library's descriptor is still open";
+  EXPECT_EQ(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "closing did not release the lock";
+  flock(pty.slave(), LOCK_UN);
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "messages.log")) << "a hang-up is no message";
+}
+
+// Plugged in again, the adapter that was gone opens and works: nothing of the
+// old port is left holding it. (A pseudo-terminal whose peer closed cannot be
+// opened again at all, so it is not plugged back.)
+using AdapterPulledOut = DeviceGone;
+
+TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
+  NativeCall waiting(nativeRead(), cutTheLine());
+  EXPECT_FALSE(waiting.endsWithin(100ms));
+  depart();
+  ASSERT_TRUE(waiting.endsWithin(1s));
+  EXPECT_EQ(waiting.result(), -1);
+  ASSERT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(testjvm::env(), self), JNI_TRUE);
+
+  device_seams::restore();
+  ASSERT_EQ(ioctl(pty.slave(), TCFLSH, TCIFLUSH), 0);  // a new adapter starts empty
+  open();
+  ASSERT_TRUE(isBound()) << "the device did not open again";
+  ASSERT_EQ(write(pty.master(), "r", 1), 1);
+  jbyte first = 0;
+  NativeCall read(nativeRead(&first), cutTheLine());
+  ASSERT_TRUE(read.endsWithin(5s));
+  EXPECT_EQ(read.result(), 1);
+  EXPECT_EQ(first, 'r');
+}
+
+INSTANTIATE_TEST_SUITE_P(Departures, DeviceGone,
+                         testing::Values(Departure::PeerCloses,
+                                         Departure::ReadsNothingDespiteQueuedInput,
+                                         Departure::ReadableWithNothingQueued),
+                         departureName);
+INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut,
+                         testing::Values(Departure::ReadsNothingDespiteQueuedInput,
+                                         Departure::ReadableWithNothingQueued),
+                         departureName);
