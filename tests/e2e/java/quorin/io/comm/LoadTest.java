@@ -1,0 +1,323 @@
+package quorin.io.comm;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.io.FileInputStream;
+import java.io.IOException;
+import java.nio.file.DirectoryStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.time.Duration;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Random;
+import java.util.concurrent.atomic.AtomicReference;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.Timeout;
+
+/**
+ * The library under load, inside one VM: no descriptor or memory left behind by many cycles,
+ * several ports at full speed at once, and ports beyond descriptor 1023.
+ */
+@Timeout(value = 240, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
+class LoadTest {
+  private static final int WARM_UP_CYCLES = 500;
+  private static final int CYCLES = 10_000;
+  /** Resident memory may move this much over the cycles (the VM's own noise included). */
+  private static final long RSS_SLACK_KB = 2048;
+
+  private static final int PORTS = 8;
+  private static final int MIB = 1 << 20;
+  /** Peer to library, through nativeRead, per port. */
+  private static final int READ_BYTES = 4 * MIB;
+  /**
+   * Library to peer, through nativeWrite, per port, at the same time as the reads. One JNI call
+   * and one write() per byte make this about 200,000 bytes a second on two cores: 4 MiB on each
+   * of 8 ports would take minutes, so the writes carry a sixteenth of the reads' volume.
+   */
+  private static final int WRITE_BYTES = 256 * 1024;
+  private static final Duration BULK_DEADLINE = Duration.ofSeconds(120);
+
+  private static final int FILLER_DESCRIPTORS = 1100;
+
+  @Test
+  void tenThousandCyclesLeaveNoDescriptorAndNoMemoryBehind() throws Throwable {
+    VirtualNullModem modem = VirtualNullModem.start("COM1");
+    try {
+      CESerialPort port = new CESerialPort();
+      byte[][] single = new byte[256][];
+      for (int value = 0; value < 256; value++) {
+        single[value] = new byte[] {(byte) value};
+      }
+      byte[] in = new byte[1];
+
+      for (int i = 0; i < WARM_UP_CYCLES; i++) {
+        cycle(port, modem, i, single, in);
+      }
+      // Measuring once first: the VM keeps a descriptor of its own from the
+      // first file it reads through NIO on.
+      openDescriptors();
+      residentKb();
+      settle();
+      int descriptorsBefore = openDescriptors();
+      long rssBefore = residentKb();
+
+      long start = System.nanoTime();
+      for (int i = WARM_UP_CYCLES; i < WARM_UP_CYCLES + CYCLES; i++) {
+        cycle(port, modem, i, single, in);
+      }
+      double seconds = (System.nanoTime() - start) / 1e9;
+      settle();
+      int descriptorsAfter = openDescriptors();
+      long rssAfter = residentKb();
+
+      byte[] expected = new byte[WARM_UP_CYCLES + CYCLES];
+      for (int i = 0; i < expected.length; i++) {
+        expected[i] = (byte) i;
+      }
+      assertArrayEquals(expected, modem.receive(expected.length, ConnectedPort.DEADLINE),
+          "the bytes the library wrote, one per cycle, in order");
+      System.out.printf("%d cycles in %.1f s; descriptors %d -> %d; VmRSS %d -> %d kB (%+d kB)%n",
+          CYCLES, seconds, descriptorsBefore, descriptorsAfter, rssBefore, rssAfter,
+          rssAfter - rssBefore);
+      assertEquals(descriptorsBefore, descriptorsAfter, "descriptors left open by the cycles");
+      assertTrue(rssAfter - rssBefore <= RSS_SLACK_KB,
+          "resident memory grew by " + (rssAfter - rssBefore) + " kB over " + CYCLES + " cycles");
+    } finally {
+      modem.close();
+    }
+  }
+
+  /** Open, configure, write, read, close: every step must work. */
+  private static void cycle(CESerialPort port, VirtualNullModem modem, int i, byte[][] single,
+      byte[] in) throws Exception {
+    port.nativeOpen("COM1:");
+    if (!port.isOpen()) {
+      fail("cycle " + i + ": COM1: did not open");
+    }
+    if (!port.nativeSetSerialPortParams(i % 2 == 0 ? 9600 : 115200, 8, 1, 0)) {
+      fail("cycle " + i + ": the line settings were refused");
+    }
+    port.nativeWrite(i);
+    modem.send(single[i & 0xFF]);
+    awaitQueued(port, i);
+    // A byte is queued, so this read returns at once.
+    if (port.nativeRead(in, 0, 1) != 1 || in[0] != (byte) i) {
+      fail("cycle " + i + ": the byte from the peer did not arrive intact");
+    }
+    if (!port.nativeClose()) {
+      fail("cycle " + i + ": close failed");
+    }
+  }
+
+  private static void awaitQueued(CESerialPort port, int i) {
+    long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
+    while (port.nativeAvailable() == 0) {
+      if (System.nanoTime() > end) {
+        fail("cycle " + i + ": the peer's byte never arrived");
+      }
+      Thread.onSpinWait();
+    }
+  }
+
+  /** Lets the VM collect what the warm-up left, so both measurements see a settled heap. */
+  private static void settle() throws InterruptedException {
+    for (int i = 0; i < 3; i++) {
+      System.gc();
+      Thread.sleep(100);
+    }
+  }
+
+  private static int openDescriptors() throws IOException {
+    int count = 0;
+    try (DirectoryStream<Path> fds = Files.newDirectoryStream(Paths.get("/proc/self/fd"))) {
+      for (Path ignored : fds) {
+        count++;
+      }
+    }
+    return count;
+  }
+
+  private static long residentKb() throws IOException {
+    for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
+      if (line.startsWith("VmRSS:")) {
+        return Long.parseLong(line.replaceAll("[^0-9]", ""));
+      }
+    }
+    throw new IllegalStateException("no VmRSS in /proc/self/status");
+  }
+
+  @Test
+  void eightPortsDrivenFromEightThreadsMoveEveryByteIntact() throws Throwable {
+    List<VirtualNullModem> modems = new ArrayList<>();
+    List<CESerialPort> ports = new ArrayList<>();
+    List<Thread> threads = new ArrayList<>();
+    List<Thread> portThreads = new ArrayList<>();
+    AtomicReference<Throwable> failure = new AtomicReference<>();
+    try {
+      for (int p = 0; p < PORTS; p++) {
+        modems.add(VirtualNullModem.start("COM" + (p + 1)));
+        CESerialPort port = new CESerialPort();
+        port.nativeOpen("COM" + (p + 1) + ":");
+        assertTrue(port.isOpen(), "COM" + (p + 1) + ": did not open");
+        ports.add(port);
+      }
+      byte[][] toLibrary = new byte[PORTS][];
+      byte[][] toPeer = new byte[PORTS][];
+      for (int p = 0; p < PORTS; p++) {
+        toLibrary[p] = randomBytes(READ_BYTES, 1000 + p);
+        toPeer[p] = randomBytes(WRITE_BYTES, 2000 + p);
+      }
+
+      long start = System.nanoTime();
+      for (int p = 0; p < PORTS; p++) {
+        VirtualNullModem modem = modems.get(p);
+        byte[] data = toLibrary[p];
+        threads.add(daemon("peer-sender-" + p, failure, () -> modem.send(data)));
+        CESerialPort port = ports.get(p);
+        byte[] out = toPeer[p];
+        portThreads.add(daemon("port-" + p, failure, () -> drive(port, data, out)));
+      }
+      threads.addAll(portThreads);
+      for (Thread thread : threads) {
+        thread.start();
+      }
+      long end = System.nanoTime() + BULK_DEADLINE.toNanos();
+      for (Thread thread : threads) {
+        thread.join(Math.max(1, (end - System.nanoTime()) / 1_000_000));
+        if (thread.isAlive()) {
+          fail(thread.getName() + " did not finish within " + BULK_DEADLINE);
+        }
+      }
+      double seconds = (System.nanoTime() - start) / 1e9;
+      if (failure.get() != null) {
+        throw failure.get();
+      }
+      for (int p = 0; p < PORTS; p++) {
+        assertArrayEquals(
+            toPeer[p], modems.get(p).receive(WRITE_BYTES, ConnectedPort.DEADLINE), "port " + p);
+        assertEquals(0, ports.get(p).nativeAvailable(), "port " + p + ": bytes left over");
+      }
+      System.out.printf("%d ports at once: %d MiB read and %d KiB written each in %.1f s%n", PORTS,
+          READ_BYTES / MIB, WRITE_BYTES / 1024, seconds);
+    } finally {
+      // Cutting the lines ends any read still waiting before its port is closed.
+      for (VirtualNullModem modem : modems) {
+        modem.hangUp();
+      }
+      for (Thread thread : threads) {
+        thread.join(ConnectedPort.DEADLINE.toMillis());
+      }
+      for (int p = 0; p < ports.size(); p++) {
+        // Never free a port under a read that is still inside the library.
+        if (p >= portThreads.size() || !portThreads.get(p).isAlive()) {
+          ports.get(p).nativeClose();
+        }
+      }
+      for (VirtualNullModem modem : modems) {
+        modem.close();
+      }
+    }
+  }
+
+  /** Reads until all of expected has arrived, checking every byte, and writes out meanwhile. */
+  private static void drive(CESerialPort port, byte[] expected, byte[] out) {
+    byte[] buffer = new byte[65536];
+    int got = 0;
+    int written = 0;
+    while (got < expected.length) {
+      int n = port.nativeRead(buffer, 0, Math.min(buffer.length, expected.length - got));
+      if (n <= 0) {
+        throw new AssertionError("nativeRead returned " + n + " after " + got + " bytes");
+      }
+      int wrong = Arrays.mismatch(buffer, 0, n, expected, got, got + n);
+      if (wrong >= 0) {
+        throw new AssertionError("byte " + (got + wrong) + " arrived changed");
+      }
+      got += n;
+      for (int k = 0; k < 64 && written < out.length; k++) {
+        port.nativeWrite(out[written++]);
+      }
+    }
+    while (written < out.length) {
+      port.nativeWrite(out[written++]);
+    }
+  }
+
+  private interface Work {
+    void run() throws Exception;
+  }
+
+  private static Thread daemon(String name, AtomicReference<Throwable> failure, Work work) {
+    Thread thread = new Thread(() -> {
+      try {
+        work.run();
+      } catch (Throwable t) {
+        failure.compareAndSet(null, t);
+      }
+    }, name);
+    thread.setDaemon(true);
+    return thread;
+  }
+
+  private static byte[] randomBytes(int n, long seed) {
+    byte[] data = new byte[n];
+    new Random(seed).nextBytes(data);
+    return data;
+  }
+
+  @Test
+  void aPortOpensAndWaitsBeyondDescriptor1023() throws Throwable {
+    List<FileInputStream> fillers = new ArrayList<>();
+    VirtualNullModem modem = VirtualNullModem.start("COM1");
+    CESerialPort port = new CESerialPort();
+    try {
+      for (int i = 0; i < FILLER_DESCRIPTORS; i++) {
+        fillers.add(new FileInputStream("/dev/null"));
+      }
+      assertTrue(openDescriptors() > FILLER_DESCRIPTORS);
+      port.nativeOpen("COM1:");
+      assertTrue(port.isOpen(), "COM1: did not open with " + FILLER_DESCRIPTORS + " files open");
+      int descriptor = descriptorOn(modem.portDevice());
+      assertTrue(descriptor > 1023, "the port got descriptor " + descriptor);
+      System.out.printf("COM1: open on descriptor %d with %d more files open%n", descriptor,
+          FILLER_DESCRIPTORS);
+
+      byte[] b = new byte[4];
+      BlockingRead read = BlockingRead.start(port, b, 0, b.length);
+      assertTrue(!read.endsWithin(Duration.ofMillis(200)), "nativeRead returned with nothing");
+      modem.send(new byte[] {'h'});
+      assertEquals(1, read.result(ConnectedPort.DEADLINE));
+      assertEquals('h', b[0]);
+    } finally {
+      modem.hangUp();
+      port.nativeClose();
+      modem.close();
+      for (FileInputStream filler : fillers) {
+        filler.close();
+      }
+    }
+  }
+
+  /** The highest descriptor of this VM open on the device, or -1. */
+  private static int descriptorOn(Path device) throws IOException {
+    int highest = -1;
+    try (DirectoryStream<Path> fds = Files.newDirectoryStream(Paths.get("/proc/self/fd"))) {
+      for (Path fd : fds) {
+        try {
+          if (Files.readSymbolicLink(fd).equals(device)) {
+            highest = Math.max(highest, Integer.parseInt(fd.getFileName().toString()));
+          }
+        } catch (IOException e) {
+          // the directory stream's own descriptor, closed by now
+        }
+      }
+    }
+    return highest;
+  }
+}
