@@ -1,0 +1,314 @@
+// Settings round trip on a pseudo-terminal, over thousands of generated
+// records (a fixed seed, so every run checks the same ones): SetCommState
+// either refuses a DCB and leaves the device and GetCommState exactly as they
+// were, or takes it, and then GetCommState gives back exactly the DCB asked
+// for and the kernel holds every value a pseudo-terminal can hold. The same
+// for COMMTIMEOUTS.
+//
+// "Exactly": byte for byte, except DCBlength, which GetCommState always sets
+// to sizeof(DCB) as Win32 does. Fields Linux has no use for (XonLim, XoffLim,
+// ErrorChar while fErrorChar is 0, EofChar, EvtChar, the reserved ones) are
+// kept as given. A pseudo-terminal has no line, so its kernel settings keep
+// 8 data bits and no parity whatever is asked; the record keeps the request.
+#include <sys/ioctl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/port_record.h"
+#include "pseudo_terminal.h"
+
+namespace {
+
+constexpr int kCases = 10000;
+
+termios2 termiosOf(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  return t;
+}
+
+template <typename T>
+bool sameBytes(const T &a, const T &b) {
+  return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// What the Linux layer promises to take: everything it can carry out
+// exactly, and nothing it would have to approximate.
+bool honourable(const DCB &d) {
+  const bool stopBits = d.StopBits == ONESTOPBIT ||
+                        (d.StopBits == ONE5STOPBITS && d.ByteSize == 5) ||
+                        (d.StopBits == TWOSTOPBITS && d.ByteSize != 5);
+  const bool framing = d.ByteSize >= 5 && d.ByteSize <= 8 && d.Parity <= SPACEPARITY && stopBits;
+  const bool flow = !d.fOutxDsrFlow && !d.fDsrSensitivity &&
+                    d.fDtrControl != DTR_CONTROL_HANDSHAKE && d.fRtsControl != RTS_CONTROL_TOGGLE &&
+                    static_cast<bool>(d.fOutxCtsFlow) == (d.fRtsControl == RTS_CONTROL_HANDSHAKE) &&
+                    (!(d.fOutX || d.fInX) || d.XonChar != d.XoffChar) &&
+                    (!d.fInX || d.fTXContinueOnXoff);
+  return d.fBinary && d.BaudRate != 0 && framing && flow && !d.fErrorChar && !d.fNull &&
+         !d.fAbortOnError;
+}
+
+class Generator {
+ public:
+  explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+  std::uint32_t next() { return random_(); }
+  std::uint32_t below(std::uint32_t n) { return next() % n; }
+  bool coin() { return (next() & 1) != 0; }
+
+  // A record the layer should take: a rate from the kernel's list or any
+  // other, a possible framing, consistent flow control.
+  DCB honourableDcb() {
+    static constexpr DWORD kRates[] = {50,    110,    300,    1200,    9600,    19200,
+                                       57600, 115200, 230400, 460800,  921600,  1000000,
+                                       14400, 28800,  250000, 3000000, 4000000, 7};
+    DCB d{};
+    d.DCBlength = sizeof(DCB);
+    d.BaudRate = coin() ? kRates[below(std::size(kRates))] : 1 + below(4'000'000);
+    d.fBinary = 1;
+    d.fParity = coin();
+    const bool handshake = below(4) == 0;
+    d.fOutxCtsFlow = handshake;
+    d.fRtsControl =
+        handshake ? RTS_CONTROL_HANDSHAKE : (coin() ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE);
+    d.fDtrControl = coin() ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    d.fOutX = coin();
+    d.fInX = coin();
+    d.fTXContinueOnXoff = d.fInX ? 1 : coin();
+    d.fDummy2 = next();
+    d.wReserved = static_cast<WORD>(next());
+    d.XonLim = static_cast<WORD>(next());
+    d.XoffLim = static_cast<WORD>(next());
+    d.ByteSize = static_cast<BYTE>(5 + below(4));
+    d.Parity = static_cast<BYTE>(below(5));
+    d.StopBits = coin() ? ONESTOPBIT : (d.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS);
+    d.XonChar = static_cast<char>(next());
+    d.XoffChar = static_cast<char>(next());
+    if (d.XonChar == d.XoffChar) d.XoffChar = static_cast<char>(d.XonChar ^ 1);
+    d.ErrorChar = static_cast<char>(next());
+    d.EofChar = static_cast<char>(next());
+    d.EvtChar = static_cast<char>(next());
+    d.wReserved1 = static_cast<WORD>(next());
+    return d;
+  }
+
+  // Sets one field, any field, to any value its width allows; most of them
+  // are invalid for most fields.
+  void scramble(DCB &d) {
+    const std::uint32_t v = next();
+    const std::uint32_t small = below(16);  // invalid codes sit just past the valid ones
+    switch (below(28)) {
+      case 0:
+        d.DCBlength = v;
+        break;
+      case 1:
+        d.BaudRate = coin() ? v : small;
+        break;
+      case 2:
+        d.fBinary = v;
+        break;
+      case 3:
+        d.fParity = v;
+        break;
+      case 4:
+        d.fOutxCtsFlow = v;
+        break;
+      case 5:
+        d.fOutxDsrFlow = v;
+        break;
+      case 6:
+        d.fDtrControl = v;
+        break;
+      case 7:
+        d.fDsrSensitivity = v;
+        break;
+      case 8:
+        d.fTXContinueOnXoff = v;
+        break;
+      case 9:
+        d.fOutX = v;
+        break;
+      case 10:
+        d.fInX = v;
+        break;
+      case 11:
+        d.fErrorChar = v;
+        break;
+      case 12:
+        d.fNull = v;
+        break;
+      case 13:
+        d.fRtsControl = v;
+        break;
+      case 14:
+        d.fAbortOnError = v;
+        break;
+      case 15:
+        d.fDummy2 = v;
+        break;
+      case 16:
+        d.wReserved = static_cast<WORD>(v);
+        break;
+      case 17:
+        d.XonLim = static_cast<WORD>(v);
+        break;
+      case 18:
+        d.XoffLim = static_cast<WORD>(v);
+        break;
+      case 19:
+        d.ByteSize = static_cast<BYTE>(coin() ? v : small);
+        break;
+      case 20:
+        d.Parity = static_cast<BYTE>(coin() ? v : small);
+        break;
+      case 21:
+        d.StopBits = static_cast<BYTE>(coin() ? v : small);
+        break;
+      case 22:
+        d.XonChar = static_cast<char>(v);
+        break;
+      case 23:
+        d.XoffChar = coin() ? d.XonChar : static_cast<char>(v);
+        break;
+      case 24:
+        d.ErrorChar = static_cast<char>(v);
+        break;
+      case 25:
+        d.EofChar = static_cast<char>(v);
+        break;
+      case 26:
+        d.EvtChar = static_cast<char>(v);
+        break;
+      default:
+        d.wReserved1 = static_cast<WORD>(v);
+        break;
+    }
+  }
+
+  DWORD timeoutValue() {
+    switch (below(6)) {
+      case 0:
+        return 0;
+      case 1:
+      case 2:
+        return MAXDWORD;
+      case 3:
+        return MAXDWORD - 1;
+      case 4:
+        return below(1000);
+      default:
+        return next();
+    }
+  }
+
+ private:
+  std::mt19937 random_;
+};
+
+class SettingsRoundTrip : public testing::Test {
+ protected:
+  void SetUp() override {
+    port = openLikeTheLibrary(pty.slaveName());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  }
+  void TearDown() override { CloseHandle(port); }
+
+  PseudoTerminal pty;
+  HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+// The kernel holds every value of the DCB that a pseudo-terminal can hold.
+void expectKernelHolds(const termios2 &t, const DCB &d) {
+  EXPECT_EQ(t.c_ospeed, d.BaudRate);
+  EXPECT_EQ(t.c_ispeed, d.BaudRate);
+  EXPECT_EQ((t.c_cflag & CSTOPB) != 0, d.StopBits != ONESTOPBIT);
+  EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, static_cast<bool>(d.fOutxCtsFlow));
+  EXPECT_EQ((t.c_iflag & INPCK) != 0, static_cast<bool>(d.fParity));
+  EXPECT_EQ((t.c_iflag & IXON) != 0, static_cast<bool>(d.fOutX));
+  EXPECT_EQ((t.c_iflag & IXOFF) != 0, static_cast<bool>(d.fInX));
+  EXPECT_EQ(t.c_cc[VSTART], static_cast<cc_t>(d.XonChar));
+  EXPECT_EQ(t.c_cc[VSTOP], static_cast<cc_t>(d.XoffChar));
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), CS8) << "what a pseudo-terminal always holds";
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u) << "still raw";
+}
+
+}  // namespace
+
+TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
+  Generator generate(20261208);
+  int taken = 0;
+  for (int i = 0; i < kCases; ++i) {
+    DCB wanted = generate.honourableDcb();
+    for (std::uint32_t changes = generate.below(4); changes > 0; --changes) {
+      generate.scramble(wanted);
+    }
+    SCOPED_TRACE(testing::Message()
+                 << "case " << i << ", rate " << wanted.BaudRate << ", " << int{wanted.ByteSize}
+                 << "/" << int{wanted.Parity} << "/" << int{wanted.StopBits});
+    DCB reportedBefore{};
+    ASSERT_TRUE(GetCommState(port, &reportedBefore));
+    const termios2 heldBefore = termiosOf(pty.slave());
+
+    DCB given = wanted;
+    const BOOL result = SetCommState(port, &given);
+    EXPECT_TRUE(sameBytes(given, wanted)) << "SetCommState wrote to the caller's DCB";
+    ASSERT_EQ(result != FALSE, honourable(wanted));
+
+    DCB reported{};
+    ASSERT_TRUE(GetCommState(port, &reported));
+    const termios2 held = termiosOf(pty.slave());
+    if (result) {
+      ++taken;
+      DCB expected = wanted;
+      expected.DCBlength = sizeof(DCB);
+      ASSERT_TRUE(sameBytes(reported, expected)) << "GetCommState does not give the DCB back";
+      expectKernelHolds(held, wanted);
+    } else {
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+      ASSERT_TRUE(sameBytes(reported, reportedBefore)) << "a refused DCB changed GetCommState";
+      ASSERT_TRUE(sameBytes(held, heldBefore)) << "a refused DCB changed the device";
+    }
+    if (HasFatalFailure()) return;
+  }
+  std::printf("%d of %d generated DCBs taken, %d refused\n", taken, kCases, kCases - taken);
+  // Both outcomes must be well represented, or the generator proves little.
+  EXPECT_GT(taken, kCases / 5);
+  EXPECT_GT(kCases - taken, kCases / 5);
+}
+
+// Win32 takes any time-outs but one: every read time-out MAXDWORD.
+TEST_F(SettingsRoundTrip, EveryCommTimeoutsIsTakenWholeOrRefusedWithoutATrace) {
+  Generator generate(20261209);
+  int refused = 0;
+  for (int i = 0; i < kCases; ++i) {
+    COMMTIMEOUTS wanted{generate.timeoutValue(), generate.timeoutValue(), generate.timeoutValue(),
+                        generate.timeoutValue(), generate.timeoutValue()};
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    COMMTIMEOUTS before{};
+    ASSERT_TRUE(GetCommTimeouts(port, &before));
+    COMMTIMEOUTS given = wanted;
+    const BOOL result = SetCommTimeouts(port, &given);
+    const bool allReadsMaxdword = wanted.ReadIntervalTimeout == MAXDWORD &&
+                                  wanted.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                                  wanted.ReadTotalTimeoutConstant == MAXDWORD;
+    ASSERT_EQ(result == FALSE, allReadsMaxdword);
+    COMMTIMEOUTS reported{};
+    ASSERT_TRUE(GetCommTimeouts(port, &reported));
+    if (result) {
+      ASSERT_TRUE(sameBytes(reported, wanted));
+    } else {
+      ++refused;
+      ASSERT_TRUE(sameBytes(reported, before));
+    }
+  }
+  std::printf("%d of %d generated COMMTIMEOUTS refused\n", refused, kCases);
+  EXPECT_GT(refused, 0);
+}
