@@ -1,0 +1,28 @@
+#pragma once
+
+#include <asm/termbits.h>
+#include <sys/types.h>
+
+// Link-time seams (-Wl,--wrap=read, -Wl,--wrap=ioctl) in front of the Linux
+// layer's read() and ioctl(), to make a live pseudo-terminal behave as real
+// hardware can: a USB serial adapter that has been pulled out, or a UART
+// driver that cannot make a baud rate. Only the descriptors open on the chosen
+// device, except the test's own (spared), are affected; every other call
+// reaches the kernel unchanged.
+namespace device_seams {
+
+// A pulled-out adapter: FIONREAD claims claimedInput bytes queued, and read()
+// returns 0.
+void vanish(dev_t device, int spared, int claimedInput);
+
+// A driver that refuses the speed rate: setting it fails with EINVAL.
+void refuseRate(dev_t device, int spared, speed_t rate);
+
+// A driver that takes the speed rate without complaint but runs at actual
+// instead, as a UART whose clock cannot divide down to rate does.
+void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual);
+
+// The device behaves as the kernel says again.
+void restore();
+
+}  // namespace device_seams

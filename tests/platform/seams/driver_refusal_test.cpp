@@ -1,0 +1,103 @@
+// A driver that refuses a baud rate, or takes it and silently runs at another
+// (a UART whose clock cannot make it): SetCommState fails, and the device and
+// GetCommState stay exactly as they were. Never a silent approximation.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "device_seams.h"
+#include "platform/posix/port_record.h"
+#include "pseudo_terminal.h"
+
+namespace {
+
+termios2 termiosOf(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  return t;
+}
+
+template <typename T>
+bool sameBytes(const T &a, const T &b) {
+  return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+class DriverRefusal : public testing::Test {
+ protected:
+  void SetUp() override {
+    port = openLikeTheLibrary(pty.slaveName());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    struct stat status {};
+    ASSERT_EQ(fstat(pty.slave(), &status), 0);
+    device = status.st_rdev;
+    // A state of its own to come back to: 4800 7E1 with XON/XOFF both ways.
+    ASSERT_TRUE(GetCommState(port, &known));
+    known.BaudRate = 4800;
+    known.ByteSize = 7;
+    known.Parity = EVENPARITY;
+    known.fOutX = 1;
+    known.fInX = 1;
+    ASSERT_TRUE(SetCommState(port, &known));
+  }
+  void TearDown() override {
+    device_seams::restore();
+    CloseHandle(port);
+  }
+
+  // Each wanted DCB fails while the driver misbehaves on its rate, changing
+  // nothing, and is taken once the driver behaves.
+  void expectRefusedWithoutATrace(const std::function<void(DWORD rate)> &misbehave) {
+    DCB wanted[3] = {known, known, known};
+    wanted[0].BaudRate = 250000;  // through BOTHER
+    wanted[1].BaudRate = 115200;  // a standard rate
+    wanted[1].ByteSize = 8;
+    wanted[1].Parity = NOPARITY;
+    wanted[1].fOutX = 0;
+    wanted[1].fInX = 0;
+    wanted[2].BaudRate = 31250;  // with framing a pseudo-terminal cannot hold
+    wanted[2].ByteSize = 5;
+    wanted[2].StopBits = ONE5STOPBITS;
+    wanted[2].Parity = MARKPARITY;
+    for (DCB &dcb : wanted) {
+      SCOPED_TRACE(testing::Message() << "rate " << dcb.BaudRate);
+      const termios2 heldBefore = termiosOf(pty.slave());
+      DCB reportedBefore{};
+      ASSERT_TRUE(GetCommState(port, &reportedBefore));
+
+      misbehave(dcb.BaudRate);
+      EXPECT_FALSE(SetCommState(port, &dcb));
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+      EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
+      DCB reported{};
+      ASSERT_TRUE(GetCommState(port, &reported));
+      EXPECT_TRUE(sameBytes(reported, reportedBefore)) << "GetCommState reports a refused DCB";
+
+      device_seams::restore();
+      EXPECT_TRUE(SetCommState(port, &dcb)) << "the rate alone was the reason";
+      EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, dcb.BaudRate);
+      ASSERT_TRUE(SetCommState(port, &known));
+    }
+  }
+
+  PseudoTerminal pty;
+  HANDLE port = INVALID_HANDLE_VALUE;
+  dev_t device = 0;
+  DCB known{};
+};
+
+}  // namespace
+
+TEST_F(DriverRefusal, ARateTheDriverRefusesFailsAndChangesNothing) {
+  expectRefusedWithoutATrace(
+      [this](DWORD rate) { device_seams::refuseRate(device, pty.slave(), rate); });
+}
+
+TEST_F(DriverRefusal, ARateTheDriverWouldApproximateFailsAndChangesNothing) {
+  expectRefusedWithoutATrace([this](DWORD rate) {
+    device_seams::approximateRate(device, pty.slave(), rate, rate - rate / 50);  // 2 % off
+  });
+}
