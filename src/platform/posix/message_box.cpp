@@ -43,8 +43,10 @@ bool writeLine(int fd, const std::string &line) {
   return true;
 }
 
+// O_NONBLOCK: a log that is a pipe nobody reads fails at once (and the line
+// goes to stderr) instead of holding the caller in open() or write().
 bool appendToLog(const char *path, const std::string &line) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     return false;
   }
