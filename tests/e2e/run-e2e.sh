@@ -5,6 +5,11 @@
 # Each run gets its own TARVESK_PORTS directory (the tests put their virtual
 # null modems in it) and its own TARVESK_MESSAGE_LOG, so runs can go side by
 # side. Fails when the tests fail, the VM dies, or the JNI checker complains.
+#
+# The VM may run for TARVESK_E2E_TIME_LIMIT seconds (240 by default); then its
+# whole process group, socat included, is ended. ctest's TIMEOUT for a test
+# run by this script must be longer: ctest ends an overdue test with SIGKILL,
+# which leaves no chance to clean up.
 set -euo pipefail
 
 java=$1 library_dir=$2 junit=$3 classpath=$4 test_class=$5
@@ -34,9 +39,11 @@ if [[ -n "$asan" ]]; then
   export ASAN_OPTIONS="handle_segv=0:detect_leaks=0:allow_user_segv_handler=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 fi
 
+limit=${TARVESK_E2E_TIME_LIMIT:-240}
 status=0
 set -m # a background job gets a process group of its own
-"$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
+# timeout(1) signals that whole group (TERM, then KILL 5 s later) at the limit.
+timeout --kill-after=5 "$limit" "$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
   -Djava.library.path="$library_dir" \
   -jar "$junit" --disable-banner --details=tree --fail-if-no-tests \
   --class-path "$classpath" --select-class "$test_class" \
@@ -45,6 +52,9 @@ vm=$!
 set +m
 wait "$vm" || status=$?
 cat "$work/output.log"
+if ((status == 124 || (status == 137 && SECONDS >= limit))); then
+  echo "run-e2e: the VM was still running after ${limit} s and was ended"
+fi
 
 if [[ -s "$work/hs_err.log" ]]; then
   echo "run-e2e: the VM crashed:"
@@ -55,7 +65,7 @@ fi
 # more local references than a native call may hold ("WARNING: JNI local refs"),
 # JNI calls inside a critical region, and a signal handler of the VM's that
 # someone replaced (checked periodically under -Xcheck:jni).
-# checker-probes/ proves that each of these fails the run.
+# runner-probes/ proves that each of these fails the run.
 findings="(WARNING|FATAL ERROR) in native method|WARNING: JNI local refs"
 findings+="|Warning: Calling other JNI functions in the scope|Warning: SIG[A-Z0-9]+ handler modified"
 if grep -E -q "$findings" "$work/output.log"; then
