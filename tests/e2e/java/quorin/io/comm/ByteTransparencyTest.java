@@ -6,28 +6,14 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.time.Duration;
 import java.util.Random;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
 /** Every byte value, and a mebibyte of random data, crosses the line unchanged both ways. */
 @Timeout(value = 120, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class ByteTransparencyTest {
+class ByteTransparencyTest extends OnConnectedPort {
   private static final int MIB = 1 << 20;
   private static final Duration BULK_DEADLINE = Duration.ofSeconds(60);
-
-  private ConnectedPort com1;
-
-  @BeforeEach
-  void connect() throws Exception {
-    com1 = ConnectedPort.open();
-  }
-
-  @AfterEach
-  void disconnect() throws Exception {
-    com1.close();
-  }
 
   private static byte[] everyByteValue() {
     byte[] all = new byte[256];

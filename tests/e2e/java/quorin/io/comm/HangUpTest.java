@@ -10,14 +10,12 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.time.Duration;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
 /** A line that goes away (adapter unplugged, peer gone) ends reads instead of stranding them. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class HangUpTest {
+class HangUpTest extends OnConnectedPort {
   /** Generous for a loaded machine; a read that never ends is what this catches. */
   private static final Duration PROMPTLY = Duration.ofSeconds(3);
   /** How soon a hang-up must end a waiting read: a correctness bound, not a speed target. */
@@ -26,18 +24,6 @@ class HangUpTest {
   private static final Duration AT_ONCE = Duration.ofMillis(100);
   /** nativeWrite's own time-out for one byte: 10 ms per byte plus 1000 ms. */
   private static final Duration WRITE_TIMEOUT = Duration.ofMillis(1010);
-
-  private ConnectedPort com1;
-
-  @BeforeEach
-  void connect() throws Exception {
-    com1 = ConnectedPort.open();
-  }
-
-  @AfterEach
-  void disconnect() throws Exception {
-    com1.close();
-  }
 
   @Test
   void aWaitingReadEndsWithMinusOneWhenThePeerHangsUp() throws Throwable {

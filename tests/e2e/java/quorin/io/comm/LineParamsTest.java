@@ -12,26 +12,12 @@ import java.nio.file.Files;
 import java.nio.file.Paths;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
 /** nativeSetSerialPortParams: the codes it refuses with a message, and what reaches the line. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class LineParamsTest {
-  private ConnectedPort com1;
-
-  @BeforeEach
-  void connect() throws Exception {
-    com1 = ConnectedPort.open();
-  }
-
-  @AfterEach
-  void disconnect() throws Exception {
-    com1.close();
-  }
-
+class LineParamsTest extends OnConnectedPort {
   private List<String> messagesOf(int baud, int dataBits, int stopBits, int parity, boolean result)
       throws IOException {
     MessageLog log = MessageLog.mark();

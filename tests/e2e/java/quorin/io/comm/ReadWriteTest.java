@@ -8,28 +8,14 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.time.Duration;
 import java.util.Arrays;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
 /** Reading, writing and the queue count on COM1: of a virtual null modem. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class ReadWriteTest {
+class ReadWriteTest extends OnConnectedPort {
   /** Long enough that a read which should wait has had every chance to return wrongly. */
   private static final Duration STILL_WAITING = Duration.ofMillis(300);
-
-  private ConnectedPort com1;
-
-  @BeforeEach
-  void connect() throws Exception {
-    com1 = ConnectedPort.open();
-  }
-
-  @AfterEach
-  void disconnect() throws Exception {
-    com1.close();
-  }
 
   @Test
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
