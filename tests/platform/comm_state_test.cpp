@@ -8,18 +8,9 @@
 
 #include "platform/posix/port_record.h"
 #include "pseudo_terminal.h"
+#include "termios_probe.h"
 
 namespace {
-
-termios2 termiosOf(int fd) {
-  termios2 t{};
-  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-  return t;
-}
-
-bool sameBytes(const void *a, const void *b, std::size_t size) {
-  return std::memcmp(a, b, size) == 0;
-}
 
 class CommState : public testing::Test {
  protected:
@@ -52,7 +43,7 @@ TEST_F(CommState, PseudoTerminalAcceptsEveryFramingAndHoldsSpeedAndStopBits) {
         ASSERT_TRUE(SetCommState(port, &wanted));
         DCB reported{};
         ASSERT_TRUE(GetCommState(port, &reported));
-        EXPECT_TRUE(sameBytes(&reported, &wanted, sizeof(DCB)));
+        EXPECT_TRUE(sameBytes(reported, wanted));
         const termios2 t = termiosOf(pty.slave());
         EXPECT_EQ(t.c_ospeed, wanted.BaudRate);
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
@@ -100,10 +91,10 @@ TEST_F(CommState, WhatCannotBeHonouredFailsAndChangesNothing) {
     EXPECT_FALSE(SetCommState(port, &wanted));
     EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
     const termios2 after = termiosOf(pty.slave());
-    EXPECT_TRUE(sameBytes(&after, &before, sizeof(termios2)));
+    EXPECT_TRUE(sameBytes(after, before));
     DCB reported{};
     GetCommState(port, &reported);
-    EXPECT_TRUE(sameBytes(&reported, &known, sizeof(DCB)));
+    EXPECT_TRUE(sameBytes(reported, known));
   }
 }
 
@@ -114,7 +105,7 @@ TEST_F(CommState, TimeoutsAreKeptAndOnlyAllMaxdwordReadsAreRefused) {
   EXPECT_FALSE(SetCommTimeouts(port, &bad));
   COMMTIMEOUTS reported{};
   ASSERT_TRUE(GetCommTimeouts(port, &reported));
-  EXPECT_TRUE(sameBytes(&reported, &wanted, sizeof(COMMTIMEOUTS)));
+  EXPECT_TRUE(sameBytes(reported, wanted));
 }
 
 // A pty has no modem lines and no line to break, but output can be held.

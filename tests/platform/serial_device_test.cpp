@@ -10,14 +10,9 @@
 #include "pseudo_terminal.h"
 #include "scoped_environment.h"
 #include "serial/native_serial_port.h"
+#include "termios_probe.h"
 
 namespace {
-
-termios2 termiosOf(int fd) {
-  termios2 t{};
-  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-  return t;
-}
 
 HANDLE openByName(const std::u16string &name) {
   return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,

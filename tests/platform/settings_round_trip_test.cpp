@@ -23,21 +23,11 @@
 
 #include "platform/posix/port_record.h"
 #include "pseudo_terminal.h"
+#include "termios_probe.h"
 
 namespace {
 
 constexpr int kCases = 10000;
-
-termios2 termiosOf(int fd) {
-  termios2 t{};
-  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-  return t;
-}
-
-template <typename T>
-bool sameBytes(const T &a, const T &b) {
-  return std::memcmp(&a, &b, sizeof(T)) == 0;
-}
 
 // What the Linux layer promises to take: everything it can carry out
 // exactly, and nothing it would have to approximate.

@@ -12,19 +12,9 @@
 #include "device_seams.h"
 #include "platform/posix/port_record.h"
 #include "pseudo_terminal.h"
+#include "termios_probe.h"
 
 namespace {
-
-termios2 termiosOf(int fd) {
-  termios2 t{};
-  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-  return t;
-}
-
-template <typename T>
-bool sameBytes(const T &a, const T &b) {
-  return std::memcmp(&a, &b, sizeof(T)) == 0;
-}
 
 class DriverRefusal : public testing::Test {
  protected:
