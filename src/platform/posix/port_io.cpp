@@ -80,6 +80,26 @@ ReadPlan planRead(const COMMTIMEOUTS &t, DWORD count) {
   return plan;
 }
 
+// The record a ReadFile or WriteFile works on, with its count cleared; null
+// (errno set) for a bad handle or argument, and for a device known to be
+// gone, where bytes would be lost without a word.
+PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWORD done,
+                           OVERLAPPED *overlapped) {
+  PortRecord *port = tarvesk_posix::recordOf(handle);
+  if (done != nullptr) {
+    *done = 0;
+  }
+  if (port == nullptr || overlapped != nullptr || (buffer == nullptr && count != 0)) {
+    errno = port == nullptr ? EBADF : EINVAL;
+    return nullptr;
+  }
+  if (port->hungUp) {
+    errno = EIO;
+    return nullptr;
+  }
+  return port;
+}
+
 }  // namespace
 
 // Succeeds with fewer bytes than asked when a time-out ends the read, as on
@@ -87,17 +107,9 @@ ReadPlan planRead(const COMMTIMEOUTS &t, DWORD count) {
 // are returned, and the next call fails.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped) {
-  PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (lpNumberOfBytesRead != nullptr) {
-    *lpNumberOfBytesRead = 0;
-  }
-  if (port == nullptr || lpOverlapped != nullptr ||
-      (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
-    errno = port == nullptr ? EBADF : EINVAL;
-    return FALSE;
-  }
-  if (port->hungUp) {
-    errno = EIO;
+  PortRecord *port =
+      transferTarget(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+  if (port == nullptr) {
     return FALSE;
   }
   BYTE *buffer = static_cast<BYTE *>(lpBuffer);
@@ -159,18 +171,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 // with the count actually queued, as Win32 does; it fails on a device error.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, OVERLAPPED *lpOverlapped) {
-  PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (lpNumberOfBytesWritten != nullptr) {
-    *lpNumberOfBytesWritten = 0;
-  }
-  if (port == nullptr || lpOverlapped != nullptr ||
-      (lpBuffer == nullptr && nNumberOfBytesToWrite != 0)) {
-    errno = port == nullptr ? EBADF : EINVAL;
-    return FALSE;
-  }
-  // Bytes written to a device known to be gone would be lost without a word.
-  if (port->hungUp) {
-    errno = EIO;
+  PortRecord *port =
+      transferTarget(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+  if (port == nullptr) {
     return FALSE;
   }
   const BYTE *bytes = static_cast<const BYTE *>(lpBuffer);
