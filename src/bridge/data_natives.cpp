@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <new>
 
 #include "bridge/port_binding.h"
@@ -28,17 +29,34 @@ bool destinationFits(JNIEnv *env, jbyteArray b, jint off, jint len) {
   return true;
 }
 
+// The most one read takes from the driver. A driver's input queue holds a few
+// KiB, so a larger array would only cost memory, not bring more bytes.
+constexpr jint kLargestRead = 64 * 1024;
+
+// Where a read puts its bytes before they go into the Java array: room for
+// len bytes, but no more than kLargestRead; when that much memory cannot be
+// had, the small reserve, so that want of memory shortens a read instead of
+// failing it.
 class ScratchBuffer {
  public:
-  explicit ScratchBuffer(jint size)
-      : bytes(new (std::nothrow) BYTE[static_cast<std::size_t>(size)]) {}
-  ~ScratchBuffer() { delete[] bytes; }
+  explicit ScratchBuffer(jint len) {
+    const jint wanted = std::min(len, kLargestRead);
+    if (wanted > kReserve) {
+      heap = new (std::nothrow) BYTE[static_cast<std::size_t>(wanted)];
+    }
+    room = heap != nullptr ? wanted : std::min(len, kReserve);
+  }
+  ~ScratchBuffer() { delete[] heap; }
   ScratchBuffer(const ScratchBuffer &) = delete;
   ScratchBuffer &operator=(const ScratchBuffer &) = delete;
-  BYTE *get() const { return bytes; }
+  BYTE *get() { return heap != nullptr ? heap : reserve; }
+  jint size() const { return room; }
 
  private:
-  BYTE *bytes;
+  static constexpr jint kReserve = 256;
+  BYTE *heap = nullptr;
+  jint room = 0;
+  BYTE reserve[kReserve];
 };
 
 }  // namespace
@@ -55,10 +73,7 @@ extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JN
     return -1;
   }
   ScratchBuffer scratch(len);
-  if (scratch.get() == nullptr) {
-    return -1;
-  }
-  const int count = port->readBytes(scratch.get(), len);
+  const int count = port->readBytes(scratch.get(), scratch.size());
   if (count > 0) {
     env->SetByteArrayRegion(b, off, count, reinterpret_cast<const jbyte *>(scratch.get()));
   }

@@ -8,7 +8,9 @@
 namespace {
 
 // The characters of a Java string with the zero unit that JNI does not
-// promise; released on every path out of nativeOpen.
+// promise; released on every path out of nativeOpen. A string with a zero
+// unit of its own gives no name: the device would be the one named by the
+// part before it, not the string asked for.
 class DeviceName {
  public:
   DeviceName(JNIEnv *env, jstring name) : env(env), name(name) {
@@ -25,6 +27,11 @@ class DeviceName {
       return;
     }
     for (jsize i = 0; i < length; ++i) {
+      if (chars[i] == 0) {
+        delete[] units;
+        units = nullptr;
+        return;
+      }
       units[i] = static_cast<WCHAR>(chars[i]);
     }
     units[length] = 0;

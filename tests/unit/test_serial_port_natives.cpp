@@ -96,8 +96,11 @@ TEST_F(SerialPortNatives, APortThatCannotBeConfiguredIsBoundAllTheSame) {
   EXPECT_EQ(platform.messages, (Messages{{"Unable to configure the serial port", "Error"}}));
 }
 
-TEST_F(SerialPortNatives, ANullNameOpensNothing) {
+TEST_F(SerialPortNatives, ANullNameOrOneWithAZeroUnitOpensNothing) {
   Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, nullptr);
+  const jchar withZero[] = {'C', 'O', 'M', '1', 0, 'j', 'u', 'n', 'k'};
+  jstring name = env->NewString(withZero, 9);
+  Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, name);
   EXPECT_TRUE(platform.calls.empty());
   EXPECT_EQ(testjvm::handleOf(self), 0);
 }
@@ -199,6 +202,19 @@ TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
   EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked
 }
 
+TEST_F(SerialPortNatives, AHugeLengthAsksTheDriverForNoMoreThanOneRead) {
+  openQuietly();
+  platform.queueReports = {{true, 3}};
+  platform.input = {1, 2, 3};
+  const jint huge = 16 * 1024 * 1024;
+  jbyteArray b = env->NewByteArray(huge);
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, huge), 3);
+  EXPECT_EQ(platform.calls.back(), "ReadFile(65536)");
+  jbyte first[3] = {};
+  env->GetByteArrayRegion(b, 0, 3, first);
+  EXPECT_EQ(std::vector<jbyte>(first, first + 3), (std::vector<jbyte>{1, 2, 3}));
+}
+
 TEST_F(SerialPortNatives, ReadFillsTheArrayToItsVeryEnd) {
   openQuietly();
   platform.queueReports = {{true, 2}};
@@ -288,9 +304,20 @@ TEST_F(SerialPortNatives, ParamsAreCheckedEvenWithoutAPortButOnlyRefusedQuietly)
 TEST_F(SerialPortNatives, ADriverRefusalIsFalseWithoutAMessageAndTheBaudRateIsPassedAsItIs) {
   openQuietly();
   platform.setCommStateFails = true;
-  EXPECT_EQ(setParams(env, self, -5, 8, 1, 0), JNI_FALSE);
-  EXPECT_EQ(platform.statesSet.back().BaudRate, 0xFFFFFFFBu);
+  EXPECT_EQ(setParams(env, self, 0x7FFFFFFF, 8, 1, 0), JNI_FALSE);
+  EXPECT_EQ(platform.statesSet.back().BaudRate, 0x7FFFFFFFu);
   EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(SerialPortNatives, ANegativeBaudRateIsRefusedWithoutAMessageBeforeTheDriver) {
+  openQuietly();
+  for (const jint baud : {-5, -2147483647 - 1}) {
+    EXPECT_EQ(setParams(env, self, baud, 8, 1, 0), JNI_FALSE) << baud;
+  }
+  EXPECT_EQ(platform.statesSet.size(), 1u);  // only the open's
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(setParams(env, self, -5, 9, 1, 0), JNI_FALSE);
+  EXPECT_EQ(platform.messages, (Messages{{"Invalid number of data bits", "Error"}}));
 }
 
 }  // namespace
