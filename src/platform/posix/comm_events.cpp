@@ -12,7 +12,7 @@ namespace {
 using tarvesk_posix::PortRecord;
 
 // A second look, after a moment, before calling a readable-but-empty device
-// gone: another reader may simply have taken the bytes in between.
+// gone.
 constexpr long kRecheckNanoseconds = 10'000'000;
 
 int queuedBytes(int fd) {
@@ -20,12 +20,14 @@ int queuedBytes(int fd) {
   return ioctl(fd, FIONREAD, &queued) == 0 ? queued : -1;
 }
 
-// poll() said readable or hung up, yet nothing is queued.
-bool stillReadableButEmpty(int fd) {
+// poll() said readable, yet nothing is queued, and still is after a moment,
+// and no ReadFile on this handle has taken a byte since takenBefore: then
+// nobody took the input, the device only claims to have some.
+bool readableButNothingTaken(const PortRecord &port, unsigned long long takenBefore) {
   const timespec pause{0, kRecheckNanoseconds};
   nanosleep(&pause, nullptr);
-  pollfd probe{fd, POLLIN, 0};
-  return poll(&probe, 1, 0) == 1 && queuedBytes(fd) <= 0;
+  pollfd probe{port.fd, POLLIN, 0};
+  return poll(&probe, 1, 0) == 1 && queuedBytes(port.fd) <= 0 && port.bytesTaken == takenBefore;
 }
 
 }  // namespace
@@ -53,6 +55,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
   }
   DWORD events = 0;
   while (!port->hungUp) {
+    const unsigned long long takenBefore = port->bytesTaken;
     pollfd wait{port->fd, POLLIN, 0};
     if (poll(&wait, 1, -1) < 0) {
       if (errno == EINTR) {
@@ -66,8 +69,10 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
     }
     // A removed USB adapter or a closed pty master reads as "readable" (or
     // hung up) with nothing to read; left alone, that would wake this wait
-    // again and again.
-    if ((wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || stillReadableButEmpty(port->fd)) {
+    // again and again. Input that another reader of this handle took between
+    // the poll and the count is no such sign: the wait goes on.
+    if ((wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+        readableButNothingTaken(*port, takenBefore)) {
       port->hungUp = true;
     }
   }

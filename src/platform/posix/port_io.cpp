@@ -121,6 +121,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     const ssize_t n = read(port->fd, buffer + got, nNumberOfBytesToRead - got);
     if (n > 0) {
       got += static_cast<DWORD>(n);
+      port->bytesTaken += static_cast<unsigned long long>(n);
       if (plan.returnAtOnce || plan.returnAfterFirst) {
         break;
       }

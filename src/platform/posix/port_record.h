@@ -22,6 +22,10 @@ struct PortRecord {
   // EIO, poll() saying readable with nothing to read). Read by other threads
   // while one waits for input, hence atomic.
   std::atomic<bool> hungUp{false};
+  // Bytes that ReadFile has taken, on any thread: a wait that finds the
+  // device readable but empty tells by it whether another reader of this
+  // handle took the input, or nobody did (the device is gone).
+  std::atomic<unsigned long long> bytesTaken{0};
   DCB dcb{};                // the settings last accepted, as GetCommState reports them
   COMMTIMEOUTS timeouts{};  // Win32's initial time-outs are all 0 as well
   DWORD eventMask = 0;      // set by SetCommMask

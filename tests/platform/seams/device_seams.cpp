@@ -7,13 +7,15 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <functional>
+#include <utility>
 
 extern "C" ssize_t __real_read(int fd, void *buffer, size_t count);
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault { None, Vanished, RefusedRate, ApproximatedRate };
+enum class Fault { None, Vanished, RefusedRate, ApproximatedRate, QueueCountHooked };
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -22,6 +24,10 @@ std::atomic<int> sparedFd{-1};
 std::atomic<int> claimed{0};
 std::atomic<speed_t> rateAsked{0};
 std::atomic<speed_t> rateRun{0};
+std::atomic<int> hookedCounts{0};
+// Set before the fault is armed, which publishes them to the library's threads.
+std::function<void()> beforeCount;
+std::function<void()> afterCount;
 
 bool isFaulty(int fd, Fault kind) {
   if (fault != kind || fd == sparedFd) {
@@ -58,6 +64,15 @@ void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual) {
   arm(Fault::ApproximatedRate, device, spared);
 }
 
+void aroundQueueCount(dev_t device, int spared, int times, std::function<void()> before,
+                      std::function<void()> after) {
+  fault = Fault::None;
+  beforeCount = std::move(before);
+  afterCount = std::move(after);
+  hookedCounts = times;
+  arm(Fault::QueueCountHooked, device, spared);
+}
+
 void restore() { fault = Fault::None; }
 
 }  // namespace device_seams
@@ -79,6 +94,12 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
     *static_cast<int *>(argument) = claimed;
     return 0;
+  }
+  if (request == FIONREAD && isFaulty(fd, Fault::QueueCountHooked) && hookedCounts-- > 0) {
+    beforeCount();
+    const int result = __real_ioctl(fd, request, argument);
+    afterCount();
+    return result;
   }
   if (request == TCSETS2) {
     const termios2 *asked = static_cast<const termios2 *>(argument);

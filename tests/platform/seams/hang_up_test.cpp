@@ -5,6 +5,8 @@
 // of the pseudo-terminal closes (the kernel hangs the slave up); or, through
 // the seams of device_seams.h, a pulled-out USB adapter whose read() returns 0
 // although FIONREAD reports input, or that polls readable with nothing queued.
+// And one way a live device must not be taken for gone: another reader takes
+// the input the wait was woken for.
 #include <dirent.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -327,3 +329,40 @@ INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut,
                          testing::Values(Departure::ReadsNothingDespiteQueuedInput,
                                          Departure::ReadableWithNothingQueued),
                          departureName);
+
+// A wait woken by input that another reader of the same handle takes before
+// the wait can count it, again and again, goes on waiting: the device is not
+// gone, and ends the wait with the next byte that stays.
+TEST(AnotherReader, TakingTheInputFirstDoesNotMakeALiveDeviceLookGone) {
+  PseudoTerminal pty;
+  HANDLE port = openLikeTheLibrary(pty.slaveName());
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  struct stat status {};
+  ASSERT_EQ(fstat(pty.slave(), &status), 0);
+  int taken = 0;
+  device_seams::aroundQueueCount(
+      status.st_rdev, pty.slave(), 3,
+      [&] {
+        BYTE input[16];
+        DWORD count = 0;
+        ReadFile(port, input, sizeof input, &count, nullptr);
+        taken += static_cast<int>(count);
+      },
+      [&] { EXPECT_EQ(write(pty.master(), "+", 1), 1); });
+  ASSERT_EQ(write(pty.master(), "+", 1), 1);
+
+  BOOL waited = FALSE;
+  DWORD events = 0;
+  finishesWithin(
+      5s, [&] { waited = WaitCommEvent(port, &events, nullptr); }, [&] { pty.closeMaster(); });
+  device_seams::restore();
+  EXPECT_GE(taken, 2) << "the other reader did not get ahead of the wait twice";
+  EXPECT_TRUE(waited);
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  DWORD errors = 0;
+  COMSTAT queue{};
+  EXPECT_TRUE(ClearCommError(port, &errors, &queue)) << "the live device was marked gone";
+  EXPECT_EQ(queue.cbInQue, 1u);
+  CloseHandle(port);
+}
