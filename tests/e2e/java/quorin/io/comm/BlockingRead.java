@@ -7,8 +7,8 @@ import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
 /**
- * One nativeRead on a thread of its own. nativeRead may wait without a time limit, so tests
- * never call it on their own thread: they start it here and wait for it with a deadline.
+ * One CESerialPort.read on a thread of its own. A read may wait without a time limit, so
+ * tests never call it on their own thread: they start it here and wait for it with a deadline.
  */
 final class BlockingRead {
   private final Thread thread;
@@ -19,13 +19,13 @@ final class BlockingRead {
   private BlockingRead(CESerialPort port, byte[] b, int off, int len) {
     thread = new Thread(() -> {
       try {
-        result = port.nativeRead(b, off, len);
+        result = port.read(b, off, len);
       } catch (Throwable t) {
         thrown = t;
       } finally {
         finished.countDown();
       }
-    }, "nativeRead");
+    }, "read");
     thread.setDaemon(true);
   }
 
@@ -43,7 +43,7 @@ final class BlockingRead {
   /** The read's result; fails the test if it has not returned within the given time. */
   int result(Duration deadline) throws Throwable {
     if (!endsWithin(deadline)) {
-      throw new AssertionError("nativeRead did not return within " + deadline);
+      throw new AssertionError("read did not return within " + deadline);
     }
     if (thrown != null) {
       throw thrown;

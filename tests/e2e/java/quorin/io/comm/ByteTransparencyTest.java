@@ -33,10 +33,10 @@ class ByteTransparencyTest extends OnConnectedPort {
   void everyByteValueFromTheLibraryToThePeer() throws Throwable {
     // Through the int parameter both ways: 0..255 and the same values sign-extended.
     for (int value = 0; value < 256; value++) {
-      com1.port.nativeWrite(value);
+      com1.port.write(value);
     }
     for (byte value : everyByteValue()) {
-      com1.port.nativeWrite(value);
+      com1.port.write(value);
     }
     byte[] received = com1.modem.receive(512, ConnectedPort.DEADLINE);
     assertArrayEquals(everyByteValue(), java.util.Arrays.copyOfRange(received, 0, 256));
@@ -47,7 +47,7 @@ class ByteTransparencyTest extends OnConnectedPort {
   void everyByteValueFromThePeerToTheLibrary() throws Throwable {
     com1.modem.send(everyByteValue());
     assertArrayEquals(everyByteValue(), com1.readFully(256));
-    assertEquals(0, com1.port.nativeAvailable());
+    assertEquals(0, com1.port.available());
   }
 
   @Test
@@ -55,11 +55,11 @@ class ByteTransparencyTest extends OnConnectedPort {
     byte[] data = randomBytes(MIB);
     long start = System.nanoTime();
     for (byte b : data) {
-      com1.port.nativeWrite(b);
+      com1.port.write(b);
     }
     long writeNanos = System.nanoTime() - start;
     assertArrayEquals(data, com1.modem.receive(MIB, BULK_DEADLINE));
-    System.out.printf("1 MiB in single-byte nativeWrite calls: %.2f s (%.0f writes/s)%n",
+    System.out.printf("1 MiB in single-byte write calls: %.2f s (%.0f writes/s)%n",
         writeNanos / 1e9, MIB / (writeNanos / 1e9));
   }
 
@@ -81,6 +81,6 @@ class ByteTransparencyTest extends OnConnectedPort {
     sender.join(BULK_DEADLINE.toMillis());
     assertTrue(
         !sender.isAlive() && sendFailure[0] == null, "peer could not send: " + sendFailure[0]);
-    assertEquals(0, com1.port.nativeAvailable());
+    assertEquals(0, com1.port.available());
   }
 }

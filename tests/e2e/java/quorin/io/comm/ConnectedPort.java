@@ -8,8 +8,8 @@ import java.util.List;
 /**
  * COM1: opened through the library on a fresh virtual null modem, with the peer end in hand.
  *
- * <p>close() never frees the native port under a read that is still waiting: it cuts the line
- * first, which ends every read, and leaves the port open (failing the test) if one does not.
+ * <p>close() cuts the line first, which ends every read, since the port's close waits for a
+ * read that is still waiting; it leaves the port open (failing the test) if a read does not end.
  */
 final class ConnectedPort {
   static final Duration DEADLINE = Duration.ofSeconds(10);
@@ -22,7 +22,7 @@ final class ConnectedPort {
 
   static ConnectedPort open() throws IOException, InterruptedException {
     ConnectedPort connected = new ConnectedPort(VirtualNullModem.start("COM1"));
-    connected.port.nativeOpen("COM1:");
+    connected.port.open("COM1:");
     if (!connected.port.isOpen()) {
       connected.close();
       throw new AssertionError("COM1: did not open on a virtual null modem");
@@ -36,7 +36,7 @@ final class ConnectedPort {
     return read;
   }
 
-  /** nativeRead that must return within the deadline (bytes are known to be queued). */
+  /** A read that must return within the deadline (bytes are known to be queued). */
   int read(byte[] b, int off, int len) throws Throwable {
     return startRead(b, off, len).result(DEADLINE);
   }
@@ -48,20 +48,20 @@ final class ConnectedPort {
     while (count < n) {
       int got = read(data, count, Math.min(n - count, 65536));
       if (got < 0) {
-        throw new AssertionError("nativeRead returned " + got + " after " + count + " bytes");
+        throw new AssertionError("read returned " + got + " after " + count + " bytes");
       }
       count += got;
     }
     return data;
   }
 
-  /** Waits until nativeAvailable reports at least n bytes; returns the last count. */
+  /** Waits until available reports at least n bytes; returns the last count. */
   int awaitQueued(int n) throws InterruptedException {
     long end = System.nanoTime() + DEADLINE.toNanos();
-    int queued = port.nativeAvailable();
+    int queued = port.available();
     while (queued < n && System.nanoTime() < end) {
       Thread.sleep(5);
-      queued = port.nativeAvailable();
+      queued = port.available();
     }
     return queued;
   }
@@ -73,11 +73,11 @@ final class ConnectedPort {
       readsEnded &= read.endsWithin(DEADLINE);
     }
     if (readsEnded && port.isOpen()) {
-      port.nativeClose();
+      port.close();
     }
     modem.close();
     if (!readsEnded) {
-      throw new AssertionError("a nativeRead was still waiting after the line was cut");
+      throw new AssertionError("a read was still waiting after the line was cut");
     }
   }
 }

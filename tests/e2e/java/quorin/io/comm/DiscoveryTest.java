@@ -44,12 +44,12 @@ class DiscoveryTest {
   @Test
   void aPortInUseIsStillListed() {
     CESerialPort port = new CESerialPort();
-    port.nativeOpen("COM2:");
+    port.open("COM2:");
     try {
       assertTrue(port.isOpen());
       assertEquals(List.of("COM1:", "COM2:"), CECommDriver.findSerialPorts());
     } finally {
-      port.nativeClose();
+      port.close();
     }
   }
 

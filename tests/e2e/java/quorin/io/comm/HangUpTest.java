@@ -22,7 +22,7 @@ class HangUpTest extends OnConnectedPort {
   private static final Duration HANG_UP_NOTICED = Duration.ofMillis(100);
   /** Calls that have nothing left to wait for. */
   private static final Duration AT_ONCE = Duration.ofMillis(100);
-  /** nativeWrite's own time-out for one byte: 10 ms per byte plus 1000 ms. */
+  /** The write time-out for one byte: 10 ms per byte plus 1000 ms. */
   private static final Duration WRITE_TIMEOUT = Duration.ofMillis(1010);
 
   @Test
@@ -30,11 +30,11 @@ class HangUpTest extends OnConnectedPort {
     byte[] b = new byte[16];
     BlockingRead read = com1.startRead(b, 0, b.length);
     assertFalse(
-        read.endsWithin(Duration.ofMillis(300)), "nativeRead returned with nothing to read");
+        read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
 
     com1.modem.hangUp();
     assertEquals(-1, read.result(PROMPTLY));
-    assertTrue(com1.port.nativeClose(), "a hung-up port still closes");
+    assertTrue(com1.port.close(), "a hung-up port still closes");
   }
 
   @Test
@@ -42,7 +42,7 @@ class HangUpTest extends OnConnectedPort {
     com1.modem.hangUp();
     assertEquals(-1, com1.startRead(new byte[4], 0, 4).result(PROMPTLY));
     assertEquals(-1, com1.startRead(new byte[4], 0, 0).result(PROMPTLY));
-    assertTrue(com1.port.nativeClose());
+    assertTrue(com1.port.close());
   }
 
   @Test
@@ -51,7 +51,7 @@ class HangUpTest extends OnConnectedPort {
     byte[] b = new byte[16];
     BlockingRead read = com1.startRead(b, 0, b.length);
     assertFalse(
-        read.endsWithin(Duration.ofMillis(300)), "nativeRead returned with nothing to read");
+        read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
 
     // Measured from before socat is told to go, so socat's own exit counts against the bound.
     long cut = System.nanoTime();
@@ -64,28 +64,28 @@ class HangUpTest extends OnConnectedPort {
 
     long start = System.nanoTime();
     assertEquals(-1, com1.startRead(b, 0, 4).result(AT_ONCE));
-    assertEquals(0, com1.port.nativeAvailable());
-    assertFalse(com1.port.nativeSetSerialPortParams(19200, 8, 1, 0));
+    assertEquals(0, com1.port.available());
+    assertFalse(com1.port.setSerialPortParams(19200, 8, 1, 0));
     assertTrue(
         since(start) < AT_ONCE.toMillis(), "read, available and params took " + since(start));
     start = System.nanoTime();
-    com1.port.nativeWrite('x');
-    assertTrue(since(start) < WRITE_TIMEOUT.toMillis(), "nativeWrite took " + since(start) + " ms");
+    com1.port.write('x');
+    assertTrue(since(start) < WRITE_TIMEOUT.toMillis(), "write took " + since(start) + " ms");
 
     assertTrue(descriptorsOn(device) > 0, "the open port has a descriptor on " + device);
-    assertTrue(com1.port.nativeClose(), "a hung-up port still closes");
+    assertTrue(com1.port.close(), "a hung-up port still closes");
     assertEquals(0, descriptorsOn(device), "descriptors left open on " + device);
 
     // Plugged in again as COM1:, the same port object opens and works.
     Files.deleteIfExists(com1.modem.portLink());
     VirtualNullModem replugged = VirtualNullModem.start("COM1");
     try {
-      com1.port.nativeOpen("COM1:");
+      com1.port.open("COM1:");
       assertTrue(com1.port.isOpen(), "COM1: did not open again");
       replugged.send(new byte[] {'r'});
       assertEquals(1, BlockingRead.start(com1.port, b, 0, 1).result(ConnectedPort.DEADLINE));
       assertEquals('r', b[0]);
-      assertTrue(com1.port.nativeClose());
+      assertTrue(com1.port.close());
     } finally {
       replugged.close();
     }

@@ -15,13 +15,13 @@ import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
-/** nativeSetSerialPortParams: the codes it refuses with a message, and what reaches the line. */
+/** setSerialPortParams: the codes it refuses with a message, and what reaches the line. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class LineParamsTest extends OnConnectedPort {
   private List<String> messagesOf(int baud, int dataBits, int stopBits, int parity, boolean result)
       throws IOException {
     MessageLog log = MessageLog.mark();
-    assertEquals(result, com1.port.nativeSetSerialPortParams(baud, dataBits, stopBits, parity),
+    assertEquals(result, com1.port.setSerialPortParams(baud, dataBits, stopBits, parity),
         baud + ", " + dataBits + ", " + stopBits + ", " + parity);
     return log.newLines();
   }
@@ -44,11 +44,11 @@ class LineParamsTest extends OnConnectedPort {
   void theSameCodesAreCheckedWithoutAPort() throws Exception {
     CESerialPort unopened = new CESerialPort();
     MessageLog log = MessageLog.mark();
-    assertFalse(unopened.nativeSetSerialPortParams(9600, 8, 1, 9));
+    assertFalse(unopened.setSerialPortParams(9600, 8, 1, 9));
     assertEquals(List.of("tarvesk: Error: Invalid Parity"), log.newLines());
 
     log = MessageLog.mark();
-    assertFalse(unopened.nativeSetSerialPortParams(9600, 8, 1, 0));
+    assertFalse(unopened.setSerialPortParams(9600, 8, 1, 0));
     assertEquals(List.of(), log.newLines(), "no port is not a message");
   }
 
@@ -70,8 +70,8 @@ class LineParamsTest extends OnConnectedPort {
     assertEquals(List.of(), messagesOf(9600, 8, 2, 0, true));
     assertEquals("9600", stty("speed"));
 
-    com1.port.nativeWrite('o');
-    com1.port.nativeWrite('k');
+    com1.port.write('o');
+    com1.port.write('k');
     assertArrayEquals(new byte[] {'o', 'k'}, com1.modem.receive(2, ConnectedPort.DEADLINE));
   }
 

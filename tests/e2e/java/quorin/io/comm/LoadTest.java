@@ -33,10 +33,10 @@ class LoadTest {
 
   private static final int PORTS = 8;
   private static final int MIB = 1 << 20;
-  /** Peer to library, through nativeRead, per port. */
+  /** Peer to library, through read, per port. */
   private static final int READ_BYTES = 4 * MIB;
   /**
-   * Library to peer, through nativeWrite, per port, at the same time as the reads. One JNI call
+   * Library to peer, through write, per port, at the same time as the reads. One JNI call
    * and one write() per byte make this about 200,000 bytes a second on two cores: 4 MiB on each
    * of 8 ports would take minutes, so the writes carry a sixteenth of the reads' volume.
    */
@@ -96,28 +96,28 @@ class LoadTest {
   /** Open, configure, write, read, close: every step must work. */
   private static void cycle(CESerialPort port, VirtualNullModem modem, int i, byte[][] single,
       byte[] in) throws Exception {
-    port.nativeOpen("COM1:");
+    port.open("COM1:");
     if (!port.isOpen()) {
       fail("cycle " + i + ": COM1: did not open");
     }
-    if (!port.nativeSetSerialPortParams(i % 2 == 0 ? 9600 : 115200, 8, 1, 0)) {
+    if (!port.setSerialPortParams(i % 2 == 0 ? 9600 : 115200, 8, 1, 0)) {
       fail("cycle " + i + ": the line settings were refused");
     }
-    port.nativeWrite(i);
+    port.write(i);
     modem.send(single[i & 0xFF]);
     awaitQueued(port, i);
     // A byte is queued, so this read returns at once.
-    if (port.nativeRead(in, 0, 1) != 1 || in[0] != (byte) i) {
+    if (port.read(in, 0, 1) != 1 || in[0] != (byte) i) {
       fail("cycle " + i + ": the byte from the peer did not arrive intact");
     }
-    if (!port.nativeClose()) {
+    if (!port.close()) {
       fail("cycle " + i + ": close failed");
     }
   }
 
   private static void awaitQueued(CESerialPort port, int i) {
     long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
-    while (port.nativeAvailable() == 0) {
+    while (port.available() == 0) {
       if (System.nanoTime() > end) {
         fail("cycle " + i + ": the peer's byte never arrived");
       }
@@ -163,7 +163,7 @@ class LoadTest {
       for (int p = 0; p < PORTS; p++) {
         modems.add(VirtualNullModem.start("COM" + (p + 1)));
         CESerialPort port = new CESerialPort();
-        port.nativeOpen("COM" + (p + 1) + ":");
+        port.open("COM" + (p + 1) + ":");
         assertTrue(port.isOpen(), "COM" + (p + 1) + ": did not open");
         ports.add(port);
       }
@@ -201,7 +201,7 @@ class LoadTest {
       for (int p = 0; p < PORTS; p++) {
         assertArrayEquals(
             toPeer[p], modems.get(p).receive(WRITE_BYTES, ConnectedPort.DEADLINE), "port " + p);
-        assertEquals(0, ports.get(p).nativeAvailable(), "port " + p + ": bytes left over");
+        assertEquals(0, ports.get(p).available(), "port " + p + ": bytes left over");
       }
       System.out.printf("%d ports at once: %d MiB read and %d KiB written each in %.1f s%n", PORTS,
           READ_BYTES / MIB, WRITE_BYTES / 1024, seconds);
@@ -216,7 +216,7 @@ class LoadTest {
       for (int p = 0; p < ports.size(); p++) {
         // Never free a port under a read that is still inside the library.
         if (p >= portThreads.size() || !portThreads.get(p).isAlive()) {
-          ports.get(p).nativeClose();
+          ports.get(p).close();
         }
       }
       for (VirtualNullModem modem : modems) {
@@ -231,9 +231,9 @@ class LoadTest {
     int got = 0;
     int written = 0;
     while (got < expected.length) {
-      int n = port.nativeRead(buffer, 0, Math.min(buffer.length, expected.length - got));
+      int n = port.read(buffer, 0, Math.min(buffer.length, expected.length - got));
       if (n <= 0) {
-        throw new AssertionError("nativeRead returned " + n + " after " + got + " bytes");
+        throw new AssertionError("read returned " + n + " after " + got + " bytes");
       }
       int wrong = Arrays.mismatch(buffer, 0, n, expected, got, got + n);
       if (wrong >= 0) {
@@ -241,11 +241,11 @@ class LoadTest {
       }
       got += n;
       for (int k = 0; k < 64 && written < out.length; k++) {
-        port.nativeWrite(out[written++]);
+        port.write(out[written++]);
       }
     }
     while (written < out.length) {
-      port.nativeWrite(out[written++]);
+      port.write(out[written++]);
     }
   }
 
@@ -281,7 +281,7 @@ class LoadTest {
         fillers.add(new FileInputStream("/dev/null"));
       }
       assertTrue(openDescriptors() > FILLER_DESCRIPTORS);
-      port.nativeOpen("COM1:");
+      port.open("COM1:");
       assertTrue(port.isOpen(), "COM1: did not open with " + FILLER_DESCRIPTORS + " files open");
       int descriptor = descriptorOn(modem.portDevice());
       assertTrue(descriptor > 1023, "the port got descriptor " + descriptor);
@@ -290,13 +290,13 @@ class LoadTest {
 
       byte[] b = new byte[4];
       BlockingRead read = BlockingRead.start(port, b, 0, b.length);
-      assertTrue(!read.endsWithin(Duration.ofMillis(200)), "nativeRead returned with nothing");
+      assertTrue(!read.endsWithin(Duration.ofMillis(200)), "read returned with nothing");
       modem.send(new byte[] {'h'});
       assertEquals(1, read.result(ConnectedPort.DEADLINE));
       assertEquals('h', b[0]);
     } finally {
       modem.hangUp();
-      port.nativeClose();
+      port.close();
       modem.close();
       for (FileInputStream filler : fillers) {
         filler.close();

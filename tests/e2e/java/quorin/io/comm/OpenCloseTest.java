@@ -27,7 +27,7 @@ class OpenCloseTest {
   @AfterEach
   void unplug() throws Exception {
     if (port.isOpen()) {
-      port.nativeClose();
+      port.close();
     }
     modem.close();
   }
@@ -39,22 +39,22 @@ class OpenCloseTest {
 
   @Test
   void openCloseAndOpenAgain() {
-    port.nativeOpen("COM1:");
+    port.open("COM1:");
     assertAddress(port.nativeHandle);
 
-    assertTrue(port.nativeClose(), "first close");
+    assertTrue(port.close(), "first close");
     assertEquals(-1L, port.nativeHandle);
-    assertFalse(port.nativeClose(), "second close finds the port closed");
+    assertFalse(port.close(), "second close finds the port closed");
     assertEquals(-1L, port.nativeHandle);
 
-    port.nativeOpen("COM1:");
+    port.open("COM1:");
     assertAddress(port.nativeHandle);
   }
 
   @Test
   void closeOfANeverOpenedPortIsFalse() throws Exception {
     MessageLog log = MessageLog.mark();
-    assertFalse(port.nativeClose());
+    assertFalse(port.close());
     assertEquals(0L, port.nativeHandle);
     assertEquals(List.of(), log.newLines(), "closing nothing is not an error to report");
   }
@@ -62,42 +62,42 @@ class OpenCloseTest {
   @Test
   void unknownNameLeavesTheFieldAndReportsIt() throws Exception {
     MessageLog log = MessageLog.mark();
-    port.nativeOpen("COM9:");
+    port.open("COM9:");
     assertEquals(0L, port.nativeHandle);
     assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
 
     // Also after a close: the field keeps -1.
-    port.nativeOpen("COM1:");
-    assertTrue(port.nativeClose());
+    port.open("COM1:");
+    assertTrue(port.close());
     log = MessageLog.mark();
-    port.nativeOpen("NOSUCH:");
+    port.open("NOSUCH:");
     assertEquals(-1L, port.nativeHandle);
     assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
   }
 
   @Test
   void theColonIsOptionalAndAnAbsolutePathOpensAsItIs() throws Exception {
-    port.nativeOpen("COM1");
+    port.open("COM1");
     assertAddress(port.nativeHandle);
-    assertTrue(port.nativeClose());
+    assertTrue(port.close());
 
-    port.nativeOpen(modem.portDevice().toString());
+    port.open(modem.portDevice().toString());
     assertAddress(port.nativeHandle);
   }
 
   @Test
   void aSecondOpenOfTheSameDeviceFailsAndLeavesTheFirstAlone() throws Exception {
-    port.nativeOpen("COM1:");
+    port.open("COM1:");
     assertAddress(port.nativeHandle);
 
     CESerialPort second = new CESerialPort();
     MessageLog log = MessageLog.mark();
-    second.nativeOpen("COM1:");
+    second.open("COM1:");
     assertEquals(0L, second.nativeHandle);
     assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
 
     // The owner still has a working line.
-    port.nativeWrite('k');
+    port.write('k');
     assertEquals('k', modem.receive(1, ConnectedPort.DEADLINE)[0]);
   }
 }

@@ -21,7 +21,7 @@ class ReadWriteTest extends OnConnectedPort {
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
     byte[] b = new byte[8];
     BlockingRead read = com1.startRead(b, 0, b.length);
-    assertFalse(read.endsWithin(STILL_WAITING), "nativeRead returned with nothing to read");
+    assertFalse(read.endsWithin(STILL_WAITING), "read returned with nothing to read");
 
     long cpuBefore = read.cpuNanos();
     Thread.sleep(1000);
@@ -43,7 +43,7 @@ class ReadWriteTest extends OnConnectedPort {
     com1.modem.send(new byte[] {'q'});
     assertEquals(0, read.result(ConnectedPort.DEADLINE));
     assertArrayEquals(new byte[] {7, 7, 7}, b);
-    assertEquals(1, com1.port.nativeAvailable());
+    assertEquals(1, com1.port.available());
     assertEquals(1, com1.read(b, 0, 3));
     assertEquals('q', b[0]);
   }
@@ -63,40 +63,40 @@ class ReadWriteTest extends OnConnectedPort {
     expected[6] = 0x00;
     expected[7] = (byte) 0xFF;
     assertArrayEquals(expected, b);
-    assertEquals(0, com1.port.nativeAvailable());
+    assertEquals(0, com1.port.available());
   }
 
   @Test
   void writeSendsTheLowEightBits() throws Throwable {
-    com1.port.nativeWrite(0x141);
-    com1.port.nativeWrite(-1);
-    com1.port.nativeWrite(0x100);
+    com1.port.write(0x141);
+    com1.port.write(-1);
+    com1.port.write(0x100);
     assertArrayEquals(
         new byte[] {0x41, (byte) 0xFF, 0x00}, com1.modem.receive(3, ConnectedPort.DEADLINE));
   }
 
   @Test
   void availableCountsQueuedBytesAndIsZeroOnAClosedPort() throws Throwable {
-    assertEquals(0, com1.port.nativeAvailable());
+    assertEquals(0, com1.port.available());
     com1.modem.send(new byte[7]);
     assertEquals(7, com1.awaitQueued(7));
     Thread.sleep(100);
-    assertEquals(7, com1.port.nativeAvailable(), "the count is of bytes, not of arrivals");
+    assertEquals(7, com1.port.available(), "the count is of bytes, not of arrivals");
 
-    assertTrue(com1.port.nativeClose());
-    assertEquals(0, com1.port.nativeAvailable());
-    assertEquals(0, new CESerialPort().nativeAvailable(), "never opened");
+    assertTrue(com1.port.close());
+    assertEquals(0, com1.port.available());
+    assertEquals(0, new CESerialPort().available(), "never opened");
   }
 
   @Test
   void readOnAClosedOrNeverOpenedPortIsMinusOneAtOnce() throws Throwable {
-    assertTrue(com1.port.nativeClose());
+    assertTrue(com1.port.close());
     byte[] b = new byte[4];
     assertEquals(-1, com1.read(b, 0, 4));
     assertEquals(
         -1, BlockingRead.start(new CESerialPort(), b, 0, 4).result(ConnectedPort.DEADLINE));
     // Writing to a closed port does nothing, and does not fail.
-    com1.port.nativeWrite('z');
+    com1.port.write('z');
   }
 
   @Test
@@ -113,7 +113,7 @@ class ReadWriteTest extends OnConnectedPort {
           () -> com1.read(b, range[0], range[1]), "off " + range[0] + ", len " + range[1]);
     }
     assertArrayEquals(new byte[4], b, "nothing stored");
-    assertEquals(2, com1.port.nativeAvailable(), "nothing consumed");
+    assertEquals(2, com1.port.available(), "nothing consumed");
 
     // A range that ends exactly at the end of the array is fine.
     assertEquals(2, com1.read(b, 2, 2));
