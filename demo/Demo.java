@@ -95,10 +95,7 @@ public final class Demo {
     return field.getLong(port);
   }
 
-  /**
-   * The pseudo-terminal's settings as the kernel holds them. The port is held exclusively, so
-   * only root may look while it is open.
-   */
+  /** The pseudo-terminal's settings as the kernel holds them. */
   private static String lineSettings(String name) {
     String dir = System.getenv("TARVESK_PORTS");
     if (dir == null) {
@@ -113,7 +110,7 @@ public final class Demo {
       }
       String out = new String(stty.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
       if (stty.exitValue() != 0) {
-        return "(not readable while the library holds the port exclusively)";
+        return "(stty could not read the settings)";
       }
       return device + ": " + summarize(out);
     } catch (IOException e) {

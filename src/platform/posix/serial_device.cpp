@@ -45,18 +45,6 @@ struct FdHolder {
   }
 };
 
-// Clears TIOCEXCL again unless release() was called, so a failed open leaves
-// the device as it found it.
-struct ExclusiveHolder {
-  int fd;
-  ~ExclusiveHolder() {
-    if (fd >= 0) {
-      ioctl(fd, TIOCNXCL);
-    }
-  }
-  void release() { fd = -1; }
-};
-
 bool isPseudoTerminalSlave(int fd) {
   struct stat status {};
   if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
@@ -138,21 +126,27 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
     errno = ENOTTY;  // a file, a pipe, anything but a tty
     return INVALID_HANDLE_VALUE;
   }
-  // The lock comes before any setting is touched, so a second opener (this
-  // process or another, root or not) fails without disturbing the owner.
+  // Exclusive use is the flock, taken before any setting is touched, so a
+  // second opener (this process or another, root or not) fails without
+  // disturbing the owner. The kernel drops it with the owner's last
+  // descriptor, however the owner ends.
+  //
+  // TIOCEXCL is not set: the kernel keeps that flag in the tty, not in our
+  // descriptor, and clears it only on TIOCNXCL or when the last descriptor on
+  // the tty closes. Whenever another process holds the tty open as well (the
+  // master side of a pseudo-terminal, a serial console, a getty), a flag left
+  // by an owner that died without CloseHandle outlives it, and every open()
+  // that lacks CAP_SYS_ADMIN then fails with EBUSY before it could clear it.
   if (flock(device.fd, LOCK_EX | LOCK_NB) != 0) {
     return INVALID_HANDLE_VALUE;
   }
-  // A program that holds the device through TIOCEXCL alone owns it too.
-  int alreadyExclusive = 0;
-  if (ioctl(device.fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+  // Another program that claims the device with TIOCEXCL owns it: only root
+  // gets this far past that claim, and is refused as everyone else is.
+  int claimedExclusively = 0;
+  if (ioctl(device.fd, TIOCGEXCL, &claimedExclusively) == 0 && claimedExclusively != 0) {
     errno = EBUSY;
     return INVALID_HANDLE_VALUE;
   }
-  if (ioctl(device.fd, TIOCEXCL) != 0) {
-    return INVALID_HANDLE_VALUE;
-  }
-  ExclusiveHolder exclusive{device.fd};
 
   const termios2 raw = tarvesk_posix::rawTermios(current);
   termios2 held{};
@@ -170,7 +164,6 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
   port->isPseudoTerminal = isPseudoTerminalSlave(device.fd);
   port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
                                            !hasModemLines || (lines & TIOCM_RTS) != 0);
-  exclusive.release();
   port->fd = device.release();
   return port;
 }
@@ -187,7 +180,6 @@ BOOL CloseHandle(HANDLE hObject) {
   if (port->hungUp || drainOutput(port->fd)) {
     ioctl(port->fd, TCFLSH, TCOFLUSH);
   }
-  ioctl(port->fd, TIOCNXCL);
   close(port->fd);  // also releases the flock
   delete port;
   return TRUE;

@@ -4,7 +4,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.io.File;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
@@ -102,17 +101,9 @@ class DiscoveryTest {
   }
 
   private static String listPortsInCheckedVm() throws Exception {
-    String classPath =
-        codeSource(CECommDriver.class) + File.pathSeparator + codeSource(ListPorts.class);
     Path output = Files.createTempFile("tarvesk-list-ports", ".log");
     try {
-      Process vm =
-          new ProcessBuilder(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-              "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
-              "-cp", classPath, ListPorts.class.getName())
-              .redirectErrorStream(true)
-              .redirectOutput(output.toFile())
-              .start();
+      Process vm = ChildVm.running(ListPorts.class).redirectOutput(output.toFile()).start();
       if (!vm.waitFor(30, TimeUnit.SECONDS)) {
         vm.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
       }
@@ -122,9 +113,5 @@ class DiscoveryTest {
     } finally {
       Files.delete(output);
     }
-  }
-
-  private static String codeSource(Class<?> cls) throws Exception {
-    return Paths.get(cls.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
   }
 }

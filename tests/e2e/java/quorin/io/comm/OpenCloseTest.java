@@ -5,7 +5,11 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.List;
+import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -99,5 +103,65 @@ class OpenCloseTest {
     // The owner still has a working line.
     port.write('k');
     assertEquals('k', modem.receive(1, ConnectedPort.DEADLINE)[0]);
+  }
+
+  @Test
+  void aPortWhoseOwnerEndedWithoutCloseOpensAgainButNotWhileTheOwnerLives() throws Exception {
+    Path said = Files.createTempFile("tarvesk-hold-port", ".log");
+    try {
+      for (boolean killed : new boolean[] {false, true}) {
+        Process owner =
+            ChildVm.running(HoldPort.class, "COM1:").redirectOutput(said.toFile()).start();
+        try {
+          awaitOpenIn(owner, said);
+          MessageLog log = MessageLog.mark();
+          port.open("COM1:");
+          assertFalse(port.isOpen(), "COM1: opened while another VM held it");
+          assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+
+          if (killed) {
+            owner.destroyForcibly();
+          } else {
+            owner.getOutputStream().close(); // the other VM exits without closing the port
+          }
+          assertTrue(owner.waitFor(30, TimeUnit.SECONDS), "the other VM did not end");
+          port.open("COM1:");
+          assertTrue(port.isOpen(),
+              "the port of a VM that " + (killed ? "was killed" : "exited")
+                  + " without close() did not open again");
+          assertTrue(port.close());
+        } finally {
+          owner.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
+          System.out.print(Files.readString(said)); // for run-e2e.sh's JNI checks
+        }
+      }
+    } finally {
+      Files.delete(said);
+    }
+  }
+
+  private static void awaitOpenIn(Process owner, Path said) throws Exception {
+    long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
+    for (List<String> lines = Files.readAllLines(said); !lines.contains("open");
+         lines = Files.readAllLines(said)) {
+      assertTrue(owner.isAlive() && !lines.contains("not open") && System.nanoTime() < end,
+          "the other VM did not open COM1: " + lines);
+      Thread.sleep(20);
+    }
+  }
+
+  /**
+   * Opens the port named by args[0], says "open" or "not open", and holds it until its input
+   * ends or it is killed: either way it ends without closing the port.
+   */
+  static final class HoldPort {
+    public static void main(String[] args) throws IOException {
+      CESerialPort port = new CESerialPort();
+      port.open(args[0]);
+      System.out.println(port.isOpen() ? "open" : "not open");
+      while (System.in.read() >= 0) {
+        // nothing comes: the test only ever closes this VM's input
+      }
+    }
   }
 }
