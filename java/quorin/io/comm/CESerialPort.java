@@ -1,14 +1,24 @@
 package quorin.io.comm;
 
-import java.util.concurrent.locks.ReentrantReadWriteLock;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.locks.LockSupport;
 
 /**
  * One serial port, driven by the native library tarvesk.
  *
  * <p>nativeHandle is the library's: 0 before the first open, the address of the native port
- * while open, -1 after close. The lock lets any number of reads, writes and queries run at
- * once but keeps close (and open) from running while one of them is inside the library, since
- * close frees the native object they use.
+ * while open, -1 after close. Any number of writes and queries may run at once, and one read
+ * beside them. open and close free or replace the native port those calls use, so they wait
+ * until none is in progress; calls that arrive meanwhile do not wait behind them but return at
+ * once as on a closed port (read -1, available 0, setSerialPortParams false, write sends
+ * nothing).
+ *
+ * <p>A read waits until a byte arrives or the device goes away, and close waits for it. To end
+ * a thread that waits in read, make the device send something or go away (the peer closes, the
+ * adapter is pulled out, the line is cut); while it does neither, close does not return.
+ *
+ * <p>A port is released by close only: a port object dropped while open keeps its device until
+ * the VM exits.
  */
 public class CESerialPort {
   public static final int DATABITS_5 = 5;
@@ -30,15 +40,29 @@ public class CESerialPort {
 
   long nativeHandle;
 
-  private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
+  /** Set in {@link #calls} while an open or close has the port to itself, or waits for it. */
+  private static final int EXCLUSIVE = 1 << 30;
 
-  /** Opens the named port (for example "COM1:"); isOpen tells whether it worked. */
+  /** The calls in progress inside the library, plus EXCLUSIVE. */
+  private final AtomicInteger calls = new AtomicInteger();
+
+  /** The open or close that waits for the calls in progress to leave. */
+  private volatile Thread exclusiveOwner;
+
+  /** Lets one read at a time take input, so that no read finds its bytes taken by another. */
+  private final Object reading = new Object();
+
+  /**
+   * Opens the named port (for example "COM1:"); isOpen tells whether it worked. Does nothing
+   * while another open or a close of this object is under way.
+   */
   public void open(String portName) {
-    lock.writeLock().lock();
-    try {
-      nativeOpen(portName);
-    } finally {
-      lock.writeLock().unlock();
+    if (beginExclusive()) {
+      try {
+        nativeOpen(portName);
+      } finally {
+        endExclusive();
+      }
     }
   }
 
@@ -47,51 +71,133 @@ public class CESerialPort {
     return handle != 0 && handle != -1;
   }
 
-  /** Closes the port; waits for calls in progress (a blocked read included) to return. */
+  /**
+   * Closes the port; true when it was open and is now closed. Waits until the calls in progress
+   * have returned, a read that waits for input included. False at once while another close or
+   * an open of this object is under way.
+   */
   public boolean close() {
-    lock.writeLock().lock();
+    if (!beginExclusive()) {
+      return false;
+    }
     try {
       return nativeClose();
     } finally {
-      lock.writeLock().unlock();
+      endExclusive();
     }
   }
 
-  /** Blocks until at least one byte has arrived; returns the count stored, or -1. */
+  /**
+   * Waits until at least one byte has arrived, then stores up to len of the bytes queued into
+   * b from off on. Returns their number (0 only when len is 0), or -1 when the port is not open
+   * or the device has gone away. Throws NullPointerException for a null b and
+   * ArrayIndexOutOfBoundsException when off and len do not describe a part of b.
+   */
   public int read(byte[] b, int off, int len) {
-    lock.readLock().lock();
+    if (!enter()) {
+      return -1;
+    }
     try {
-      return nativeRead(b, off, len);
+      synchronized (reading) {
+        // A close that began while this read waited for the one before it.
+        return closing() ? -1 : nativeRead(b, off, len);
+      }
     } finally {
-      lock.readLock().unlock();
+      leave();
     }
   }
 
+  /**
+   * Sends the low 8 bits of b. A byte that cannot be sent within 1010 ms (the peer stops
+   * reading, or flow control holds the line) is dropped without a sign, as is one written to a
+   * port that is not open.
+   */
   public void write(int b) {
-    lock.readLock().lock();
-    try {
-      nativeWrite(b);
-    } finally {
-      lock.readLock().unlock();
+    if (enter()) {
+      try {
+        nativeWrite(b);
+      } finally {
+        leave();
+      }
     }
   }
 
+  /** The number of bytes waiting to be read; 0 when the port is not open. */
   public int available() {
-    lock.readLock().lock();
+    if (!enter()) {
+      return 0;
+    }
     try {
       return nativeAvailable();
     } finally {
-      lock.readLock().unlock();
+      leave();
     }
   }
 
+  /** True when the port took the new settings. */
   public boolean setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity) {
-    lock.readLock().lock();
+    if (!enter()) {
+      return false;
+    }
     try {
       return nativeSetSerialPortParams(baudRate, dataBits, stopBits, parity);
     } finally {
-      lock.readLock().unlock();
+      leave();
     }
+  }
+
+  /** Counts a call in, unless an open or close has claimed the port. */
+  private boolean enter() {
+    for (;;) {
+      int current = calls.get();
+      if ((current & EXCLUSIVE) != 0) {
+        return false;
+      }
+      if (calls.compareAndSet(current, current + 1)) {
+        return true;
+      }
+    }
+  }
+
+  private void leave() {
+    if (calls.decrementAndGet() == EXCLUSIVE) {
+      LockSupport.unpark(exclusiveOwner);
+    }
+  }
+
+  private boolean closing() {
+    return (calls.get() & EXCLUSIVE) != 0;
+  }
+
+  /**
+   * Claims the port for an open or close and waits until the calls in progress have left; false
+   * at once when another open or close holds the claim. Interrupts do not end the wait (the
+   * native port may not be freed under a call), they are kept for the caller.
+   */
+  private boolean beginExclusive() {
+    int current;
+    do {
+      current = calls.get();
+      if ((current & EXCLUSIVE) != 0) {
+        return false;
+      }
+    } while (!calls.compareAndSet(current, current | EXCLUSIVE));
+    // Set before the count is looked at: the last call to leave sees it and wakes this thread.
+    exclusiveOwner = Thread.currentThread();
+    boolean interrupted = false;
+    while (calls.get() != EXCLUSIVE) {
+      LockSupport.park(this);
+      interrupted |= Thread.interrupted();
+    }
+    if (interrupted) {
+      Thread.currentThread().interrupt();
+    }
+    return true;
+  }
+
+  private void endExclusive() {
+    exclusiveOwner = null;
+    calls.addAndGet(-EXCLUSIVE);
   }
 
   native void nativeOpen(String portName);

@@ -29,8 +29,7 @@ class HangUpTest extends OnConnectedPort {
   void aWaitingReadEndsWithMinusOneWhenThePeerHangsUp() throws Throwable {
     byte[] b = new byte[16];
     BlockingRead read = com1.startRead(b, 0, b.length);
-    assertFalse(
-        read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
+    assertFalse(read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
 
     com1.modem.hangUp();
     assertEquals(-1, read.result(PROMPTLY));
@@ -50,8 +49,7 @@ class HangUpTest extends OnConnectedPort {
     Path device = com1.modem.portDevice();
     byte[] b = new byte[16];
     BlockingRead read = com1.startRead(b, 0, b.length);
-    assertFalse(
-        read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
+    assertFalse(read.endsWithin(Duration.ofMillis(300)), "read returned with nothing to read");
 
     // Measured from before socat is told to go, so socat's own exit counts against the bound.
     long cut = System.nanoTime();

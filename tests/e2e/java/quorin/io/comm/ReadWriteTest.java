@@ -7,7 +7,16 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.time.Duration;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.Callable;
+import java.util.concurrent.FutureTask;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
+import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
@@ -16,6 +25,8 @@ import org.junit.jupiter.api.Timeout;
 class ReadWriteTest extends OnConnectedPort {
   /** Long enough that a read which should wait has had every chance to return wrongly. */
   private static final Duration STILL_WAITING = Duration.ofMillis(300);
+  /** A call that returns at once takes far less; one that waits behind a close, for ever. */
+  private static final Duration NOT_BEHIND_THE_CLOSE = Duration.ofSeconds(2);
 
   @Test
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
@@ -118,5 +129,106 @@ class ReadWriteTest extends OnConnectedPort {
     // A range that ends exactly at the end of the array is fine.
     assertEquals(2, com1.read(b, 2, 2));
     assertArrayEquals(new byte[] {0, 0, 1, 2}, b);
+  }
+
+  @Test
+  void fourReadersOfALiveLineEachGetBytesAndNeverTakeItForGone() throws Throwable {
+    final int total = 1 << 20;
+    AtomicInteger received = new AtomicInteger();
+    AtomicLong sum = new AtomicLong();
+    AtomicReference<Integer> earlyEnd = new AtomicReference<>();
+    List<Thread> readers = new ArrayList<>();
+    for (int r = 0; r < 4; r++) {
+      Thread reader = new Thread(() -> {
+        byte[] b = new byte[64];
+        int n;
+        while ((n = com1.port.read(b, 0, b.length)) > 0) {
+          long bytes = 0;
+          for (int i = 0; i < n; i++) {
+            bytes += b[i] & 0xFF;
+          }
+          sum.addAndGet(bytes);
+          received.addAndGet(n);
+        }
+        if (received.get() < total) {
+          earlyEnd.compareAndSet(null, n); // only the hang-up at the end may end a read so
+        }
+      }, "reader " + r);
+      reader.setDaemon(true);
+      reader.start();
+      readers.add(reader);
+    }
+
+    long expectedSum = 0;
+    byte[] chunk = new byte[4096];
+    for (int sent = 0; sent < total; sent += chunk.length) {
+      for (int i = 0; i < chunk.length; i++) {
+        chunk[i] = (byte) ((sent + i) % 251);
+        expectedSum += (sent + i) % 251;
+      }
+      com1.modem.send(chunk);
+    }
+    long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
+    while (received.get() < total && earlyEnd.get() == null && System.nanoTime() < end) {
+      Thread.sleep(10);
+    }
+    assertEquals(null, earlyEnd.get(), "a read returned this before every byte had arrived");
+    assertEquals(total, received.get(), "bytes read");
+    assertEquals(expectedSum, sum.get(), "sum of the bytes read");
+    assertTrue(com1.port.setSerialPortParams(19200, 8, 1, 0), "the live port was taken for gone");
+
+    com1.modem.hangUp();
+    for (Thread reader : readers) {
+      reader.join(ConnectedPort.DEADLINE.toMillis());
+      assertFalse(reader.isAlive(), reader.getName() + " still reads after the hang-up");
+    }
+  }
+
+  @Test
+  void callsWhileACloseWaitsForAReadReturnAtOnceAsOnAClosedPort() throws Throwable {
+    byte[] b = new byte[8];
+    BlockingRead waiting = com1.startRead(b, 0, b.length);
+    assertFalse(waiting.endsWithin(STILL_WAITING), "read returned with nothing to read");
+    BlockingRead next = com1.startRead(new byte[8], 0, 8);
+    assertFalse(next.endsWithin(STILL_WAITING), "a second read did not wait for its turn");
+    FutureTask<Boolean> close = inThread(com1.port::close);
+    assertThrows(TimeoutException.class,
+        () -> close.get(STILL_WAITING.toMillis(), TimeUnit.MILLISECONDS),
+        "close returned while a read was in progress");
+
+    assertEquals(-1, com1.startRead(b, 0, b.length).result(NOT_BEHIND_THE_CLOSE));
+    assertEquals(0, returnsAtOnce(com1.port::available));
+    assertFalse(returnsAtOnce(() -> com1.port.setSerialPortParams(19200, 8, 1, 0)));
+    returnsAtOnce(() -> {
+      com1.port.write('w');
+      return null;
+    });
+    assertFalse(returnsAtOnce(com1.port::close), "a second close");
+    returnsAtOnce(() -> {
+      com1.port.open("COM1:");
+      return null;
+    });
+
+    // The byte the first read waits for ends it; the read that waited for its turn then finds
+    // the port closing instead of waiting for another byte, and the close goes ahead.
+    com1.modem.send(new byte[] {'x'});
+    assertEquals(1, waiting.result(ConnectedPort.DEADLINE));
+    assertEquals(-1, next.result(ConnectedPort.DEADLINE));
+    assertTrue(close.get(ConnectedPort.DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
+    assertFalse(com1.port.isOpen());
+    assertThrows(AssertionError.class, () -> com1.modem.receive(1, STILL_WAITING),
+        "a byte written while the port was closing was sent");
+  }
+
+  private static <T> FutureTask<T> inThread(Callable<T> call) {
+    FutureTask<T> task = new FutureTask<>(call);
+    Thread thread = new Thread(task, "call");
+    thread.setDaemon(true);
+    thread.start();
+    return task;
+  }
+
+  private static <T> T returnsAtOnce(Callable<T> call) throws Exception {
+    return inThread(call).get(NOT_BEHIND_THE_CLOSE.toMillis(), TimeUnit.MILLISECONDS);
   }
 }
