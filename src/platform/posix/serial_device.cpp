@@ -135,8 +135,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
   // descriptor, and clears it only on TIOCNXCL or when the last descriptor on
   // the tty closes. Whenever another process holds the tty open as well (the
   // master side of a pseudo-terminal, a serial console, a getty), a flag left
-  // by an owner that died without CloseHandle outlives it, and every open()
-  // that lacks CAP_SYS_ADMIN then fails with EBUSY before it could clear it.
+  // by an owner that died without CloseHandle outlives it: every open()
+  // that lacks CAP_SYS_ADMIN then fails with EBUSY before it could clear it,
+  // and TIOCGEXCL, which reports the flag whoever set it, would have the
+  // check below refuse root as well.
   if (flock(device.fd, LOCK_EX | LOCK_NB) != 0) {
     return INVALID_HANDLE_VALUE;
   }
