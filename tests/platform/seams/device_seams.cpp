@@ -13,7 +13,7 @@ extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault { None, Vanished, RefusedRate, ApproximatedRate };
+enum class Fault { None, Vanished, RefusedRate, ApproximatedRate, NoTermios2 };
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -58,6 +58,8 @@ void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual) {
   arm(Fault::ApproximatedRate, device, spared);
 }
 
+void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spared); }
+
 void restore() { fault = Fault::None; }
 
 }  // namespace device_seams
@@ -79,6 +81,10 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
     *static_cast<int *>(argument) = claimed;
     return 0;
+  }
+  if ((request == TCGETS2 || request == TCSETS2) && isFaulty(fd, Fault::NoTermios2)) {
+    errno = ENOSYS;
+    return -1;
   }
   if (request == TCSETS2) {
     const termios2 *asked = static_cast<const termios2 *>(argument);
