@@ -58,9 +58,9 @@ void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual) {
   arm(Fault::ApproximatedRate, device, spared);
 }
 
-void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spared); }
-
 void restore() { fault = Fault::None; }
+
+void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spared); }
 
 }  // namespace device_seams
 
@@ -78,13 +78,13 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   va_start(arguments, request);
   void *argument = va_arg(arguments, void *);
   va_end(arguments);
-  if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
-    *static_cast<int *>(argument) = claimed;
-    return 0;
-  }
   if ((request == TCGETS2 || request == TCSETS2) && isFaulty(fd, Fault::NoTermios2)) {
     errno = ENOSYS;
     return -1;
+  }
+  if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
+    *static_cast<int *>(argument) = claimed;
+    return 0;
   }
   if (request == TCSETS2) {
     const termios2 *asked = static_cast<const termios2 *>(argument);

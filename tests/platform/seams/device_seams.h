@@ -5,10 +5,10 @@
 
 // Link-time seams (-Wl,--wrap=read, -Wl,--wrap=ioctl) in front of the Linux
 // layer's read() and ioctl(), to make a live pseudo-terminal behave as real
-// hardware can: a USB serial adapter that has been pulled out, a UART driver
-// that cannot make a baud rate, or a kernel without termios2. Only the
-// descriptors open on the chosen device, except the test's own (spared), are
-// affected; every other call reaches the kernel unchanged.
+// hardware can: a USB serial adapter that has been pulled out, or a UART
+// driver that cannot make a baud rate. Only the descriptors open on the chosen
+// device, except the test's own (spared), are affected; every other call
+// reaches the kernel unchanged.
 namespace device_seams {
 
 // A pulled-out adapter: FIONREAD claims claimedInput bytes queued, and read()
@@ -22,11 +22,11 @@ void refuseRate(dev_t device, int spared, speed_t rate);
 // instead, as a UART whose clock cannot divide down to rate does.
 void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual);
 
-// A kernel without termios2, as qemu-user is: TCGETS2 and TCSETS2 fail with
-// ENOSYS, and only the classic requests work.
-void lackTermios2(dev_t device, int spared);
-
 // The device behaves as the kernel says again.
 void restore();
+
+// A kernel without termios2, as under qemu-user: TCGETS2 and TCSETS2 fail
+// with ENOSYS, and only the classic requests work.
+void lackTermios2(dev_t device, int spared);
 
 }  // namespace device_seams

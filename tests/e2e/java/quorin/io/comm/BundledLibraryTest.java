@@ -3,12 +3,15 @@ package quorin.io.comm;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.File;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.ArrayList;
 import java.util.List;
 import java.util.Set;
 import java.util.Vector;
+import java.util.concurrent.TimeUnit;
 import java.util.regex.Pattern;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
@@ -49,9 +52,7 @@ class BundledLibraryTest {
     Path tmp = Files.createDirectory(work.resolve("tmp"));
     String output;
     try {
-      output = SeparateVm.run(
-          List.of("-Djava.library.path=" + emptyDirectory(), "-Djava.io.tmpdir=" + tmp),
-          ListAndOpen.class, CESerialPort.class, ListAndOpen.class);
+      output = runVm("-Djava.library.path=" + emptyDirectory(), "-Djava.io.tmpdir=" + tmp);
     } finally {
       com1.close();
     }
@@ -73,9 +74,8 @@ class BundledLibraryTest {
     Path missing = work.resolve("missing").resolve("libtarvesk.so");
     Path empty = emptyDirectory();
     Path noTmp = work.resolve("no-tmp");
-    String output = SeparateVm.run(List.of("-Dtarvesk.library.path=" + missing,
-                                       "-Djava.library.path=" + empty, "-Djava.io.tmpdir=" + noTmp),
-        ListAndOpen.class, CESerialPort.class, ListAndOpen.class);
+    String output = runVm("-Dtarvesk.library.path=" + missing, "-Djava.library.path=" + empty,
+        "-Djava.io.tmpdir=" + noTmp);
 
     String platform =
         TarveskLibrary.platform(System.getProperty("os.name"), System.getProperty("os.arch"));
@@ -94,6 +94,31 @@ class BundledLibraryTest {
 
   private Path emptyDirectory() throws Exception {
     return Files.createDirectories(work.resolve("no-libraries"));
+  }
+
+  /** Runs ListAndOpen in a VM of its own with these options; its output, once it ended well. */
+  private String runVm(String... options) throws Exception {
+    List<String> command = new ArrayList<>(List.of(
+        Paths.get(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni"));
+    command.addAll(List.of(options));
+    command.addAll(List.of("-cp",
+        codeSource(CESerialPort.class) + File.pathSeparator + codeSource(ListAndOpen.class),
+        ListAndOpen.class.getName()));
+    Path output = work.resolve("vm.log");
+    Process vm = new ProcessBuilder(command)
+                     .redirectErrorStream(true)
+                     .redirectOutput(output.toFile())
+                     .start();
+    if (!vm.waitFor(60, TimeUnit.SECONDS)) {
+      vm.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
+    }
+    String text = Files.readString(output);
+    assertEquals(0, vm.isAlive() ? -1 : vm.exitValue(), text);
+    return text;
+  }
+
+  private static String codeSource(Class<?> cls) throws Exception {
+    return Paths.get(cls.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
   }
 
   /** In the VM under test: lists the ports, opens and closes the first, names what it mapped. */

@@ -4,12 +4,14 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.File;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
+import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -100,8 +102,29 @@ class DiscoveryTest {
   }
 
   private static String listPortsInCheckedVm() throws Exception {
-    return SeparateVm.run(
-        List.of("-Djava.library.path=" + System.getProperty("java.library.path")),
-        ListPorts.class, CECommDriver.class, ListPorts.class);
+    String classPath =
+        codeSource(CECommDriver.class) + File.pathSeparator + codeSource(ListPorts.class);
+    Path output = Files.createTempFile("tarvesk-list-ports", ".log");
+    try {
+      Process vm =
+          new ProcessBuilder(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+              "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
+              "-cp", classPath, ListPorts.class.getName())
+              .redirectErrorStream(true)
+              .redirectOutput(output.toFile())
+              .start();
+      if (!vm.waitFor(30, TimeUnit.SECONDS)) {
+        vm.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
+      }
+      String text = Files.readString(output);
+      assertEquals(0, vm.isAlive() ? -1 : vm.exitValue(), text);
+      return text;
+    } finally {
+      Files.delete(output);
+    }
+  }
+
+  private static String codeSource(Class<?> cls) throws Exception {
+    return Paths.get(cls.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
   }
 }
