@@ -27,17 +27,10 @@ if [[ "$actual" != "$expected" ]]; then
   exit 1
 fi
 
-dynamic=$(readelf -d "$library")
-needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' <<<"$dynamic")
-runtimes='libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1'
-unexpected=$(grep -v -E -x "$runtimes${extra_needed:+|$extra_needed}" <<<"$needed" || true)
-if [[ -n "$unexpected" ]]; then
-  echo "$library needs more than the C and C++ runtimes:" $unexpected
+# NEEDED entries only, and each one a runtime: no SONAME, RPATH or RUNPATH.
+runtimes="libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1${extra_needed:+|$extra_needed}"
+if readelf -d "$library" | grep -E 'NEEDED|SONAME|RPATH|RUNPATH' | grep -v -E "\(NEEDED\).*\[($runtimes)\]$"; then
+  echo "$library needs more than the C and C++ runtimes, or names a soname or run path (above)"
   exit 1
 fi
-if grep -q -E 'SONAME|RPATH|RUNPATH' <<<"$dynamic"; then
-  echo "$library has a soname or a run path:"
-  grep -E 'SONAME|RPATH|RUNPATH' <<<"$dynamic"
-  exit 1
-fi
-echo "$library exports exactly the 8 JNI functions and needs only" $needed
+echo "$library exports exactly the 8 JNI functions and needs only the C and C++ runtimes"

@@ -1,28 +1,24 @@
 package quorin.io.comm;
 
+import static java.util.stream.Collectors.toList;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.File;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.Set;
-import java.util.Vector;
-import java.util.concurrent.TimeUnit;
 import java.util.regex.Pattern;
-import java.util.stream.Collectors;
-import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 import org.junit.jupiter.api.io.TempDir;
 
 /**
- * The library from tarvesk.jar alone: a VM whose java.library.path is an empty directory, so
- * neither the build's library nor an installed package's can be found, lists and opens a port
- * with the copy the jar carries; and where nothing fits, one error says what was tried.
+ * The library from tarvesk.jar alone, in VMs whose java.library.path is an empty directory, so
+ * that neither the build's library nor an installed package's can be found.
  */
 @Timeout(value = 120, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class BundledLibraryTest {
@@ -30,103 +26,99 @@ class BundledLibraryTest {
 
   @Test
   void everyArchitectureNameMapsToTheJarsDirectory() {
-    for (String arch : List.of("amd64", "x86_64")) {
-      assertEquals("linux-x86_64", TarveskLibrary.platform("Linux", arch));
-      assertEquals("windows-x86_64", TarveskLibrary.platform("Windows 10", arch));
+    String[][] platforms = {{"Linux", "amd64", "linux-x86_64"}, {"Linux", "x86_64", "linux-x86_64"},
+        {"Linux", "aarch64", "linux-aarch64"}, {"Linux", "arm64", "linux-aarch64"},
+        {"Linux", "arm", "linux-armhf"}, {"Linux", "armhf", "linux-armhf"},
+        {"Windows 10", "amd64", "windows-x86_64"}, {"Windows 11", "x86", "windows-x86"},
+        {"Windows 7", "i386", "windows-x86"}, {"Windows XP", "i686", "windows-x86"},
+        {"Mac OS X", "RISCV64", "macosx-riscv64"}};
+    for (String[] platform : platforms) {
+      assertEquals(platform[2], TarveskLibrary.platform(platform[0], platform[1]), platform[1]);
     }
-    for (String arch : List.of("x86", "i386", "i686")) {
-      assertEquals("windows-x86", TarveskLibrary.platform("Windows Server 2019", arch));
+  }
+
+  @Test
+  void theLibraryOnTheVmsPathWinsOverTheJars() throws Exception {
+    TarveskLibrary.ensureLoaded();
+    File onPath = new File(System.getProperty("java.library.path"), "libtarvesk.so");
+    List<String> mapped = new ArrayList<>();
+    for (String line : Files.readAllLines(Paths.get("/proc/self/maps"))) {
+      if (line.contains("libtarvesk")) {
+        mapped.add(line.substring(line.indexOf('/')));
+      }
     }
-    for (String arch : List.of("aarch64", "arm64")) {
-      assertEquals("linux-aarch64", TarveskLibrary.platform("Linux", arch));
-    }
-    for (String arch : List.of("arm", "armhf")) {
-      assertEquals("linux-armhf", TarveskLibrary.platform("Linux", arch));
-    }
-    assertEquals("macosx-riscv64", TarveskLibrary.platform("Mac OS X", "RISCV64"));
+    assertEquals(List.of(onPath.getCanonicalPath()), mapped.stream().distinct().collect(toList()));
   }
 
   @Test
   void aVmWithNothingButTheJarListsAndOpensAPort() throws Exception {
-    VirtualNullModem com1 = VirtualNullModem.start("COM1");
     Path tmp = Files.createDirectory(work.resolve("tmp"));
+    VirtualNullModem com1 = VirtualNullModem.start("COM1");
     String output;
     try {
-      output = runVm("-Djava.library.path=" + emptyDirectory(), "-Djava.io.tmpdir=" + tmp);
+      output = runVm("-Djava.io.tmpdir=" + tmp);
     } finally {
       com1.close();
     }
-    assertTrue(output.contains("ports: [COM1:]\nopened COM1:\nclosed\n"), output);
-    // One copy for both classes, in a directory of its own, deleted once loaded.
-    Set<String> mapped = Stream.of(output.split("\n"))
-                             .filter(line -> line.startsWith("mapped: "))
-                             .collect(Collectors.toSet());
-    assertEquals(1, mapped.size(), output);
+    // Both classes, one copy: in a directory of its own, deleted once loaded.
     String copy = Pattern.quote(tmp.toString()) + "/tarvesk-[^/]+/libtarvesk\\.so \\(deleted\\)";
-    assertTrue(mapped.iterator().next().matches("mapped: " + copy), output);
-    try (Stream<Path> left = Files.list(tmp)) {
-      assertEquals(List.of(), left.collect(Collectors.toList()), "left in the temporary directory");
-    }
+    assertTrue(
+        output.matches("ports: \\[COM1:\\]\nopened COM1:\nclosed\n(mapped: " + copy + "\n)+"),
+        output);
+    assertEquals(1, output.lines().filter(line -> line.startsWith("mapped")).distinct().count());
+    assertEquals(0, tmp.toFile().list().length, "left in the temporary directory");
   }
 
   @Test
   void whenNothingFitsOneErrorNamesThePlatformAndEveryPlaceTried() throws Exception {
-    Path missing = work.resolve("missing").resolve("libtarvesk.so");
-    Path empty = emptyDirectory();
+    Path missing = work.resolve("missing.so");
     Path noTmp = work.resolve("no-tmp");
-    String output = runVm("-Dtarvesk.library.path=" + missing, "-Djava.library.path=" + empty,
-        "-Djava.io.tmpdir=" + noTmp);
-
+    String[] lines =
+        runVm("-Dtarvesk.library.path=" + missing, "-Djava.io.tmpdir=" + noTmp).split("\n");
     String platform =
         TarveskLibrary.platform(System.getProperty("os.name"), System.getProperty("os.arch"));
-    String error = "java.lang.UnsatisfiedLinkError: no tarvesk library for " + platform
-        + " could be loaded; tried -Dtarvesk.library.path=" + missing + " (";
-    String[] lines = output.split("\n");
-    assertEquals(2, lines.length, output);
-    assertTrue(lines[0].startsWith("CECommDriver: " + error), output);
-    assertEquals(lines[0].replace("CECommDriver", "CESerialPort"), lines[1], "a second load");
-    for (String place :
-        List.of("java.library.path " + empty + " (",
-            "the jar's quorin/io/comm/native/" + platform + "/libtarvesk.so (", noTmp.toString())) {
-      assertTrue(lines[0].contains(place), place + " not named in " + lines[0]);
+    assertEquals(2, lines.length, String.join("\n", lines)); // nothing mapped
+    assertTrue(lines[0].startsWith("CECommDriver: java.lang.UnsatisfiedLinkError: no tarvesk "
+                   + "library for " + platform
+                   + " could be loaded; tried -Dtarvesk.library.path=" + missing + " ("),
+        lines[0]);
+    for (String place : List.of("; java.library.path " + work.resolve("empty") + " (",
+             "; the jar's quorin/io/comm/native/" + platform + "/libtarvesk.so (", noTmp + "/")) {
+      assertTrue(lines[0].contains(place), place);
     }
+    assertEquals(lines[0].replace("CECommDriver", "CESerialPort"), lines[1], "a second load");
   }
 
-  private Path emptyDirectory() throws Exception {
-    return Files.createDirectories(work.resolve("no-libraries"));
-  }
-
-  /** Runs ListAndOpen in a VM of its own with these options; its output, once it ended well. */
+  /** ListAndOpen's output in a VM with these options and an empty library path. */
   private String runVm(String... options) throws Exception {
-    List<String> command = new ArrayList<>(List.of(
-        Paths.get(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni"));
+    List<String> command = new ArrayList<>(
+        List.of(Paths.get(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
+            "-Djava.library.path=" + Files.createDirectories(work.resolve("empty"))));
     command.addAll(List.of(options));
     command.addAll(List.of("-cp",
         codeSource(CESerialPort.class) + File.pathSeparator + codeSource(ListAndOpen.class),
         ListAndOpen.class.getName()));
-    Path output = work.resolve("vm.log");
-    Process vm = new ProcessBuilder(command)
-                     .redirectErrorStream(true)
-                     .redirectOutput(output.toFile())
-                     .start();
-    if (!vm.waitFor(60, TimeUnit.SECONDS)) {
-      vm.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
-    }
-    String text = Files.readString(output);
-    assertEquals(0, vm.isAlive() ? -1 : vm.exitValue(), text);
-    return text;
+    Process vm = new ProcessBuilder(command).redirectErrorStream(true).start();
+    String output = new String(vm.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+    assertEquals(0, vm.waitFor(), output);
+    return output;
   }
 
   private static String codeSource(Class<?> cls) throws Exception {
     return Paths.get(cls.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
   }
 
-  /** In the VM under test: lists the ports, opens and closes the first, names what it mapped. */
+  /** Lists the ports, opens and closes the first, names the library mapped; or the errors. */
   static final class ListAndOpen {
     public static void main(String[] args) throws Exception {
-      Vector<String> ports;
       try {
-        ports = CECommDriver.findSerialPorts();
+        List<String> ports = CECommDriver.findSerialPorts();
+        String name = ports.get(0);
+        System.out.println("ports: " + ports);
+        CESerialPort port = new CESerialPort();
+        port.open(name);
+        System.out.println((port.isOpen() ? "opened " : "not opened ") + name);
+        System.out.println(port.close() ? "closed" : "not closed");
       } catch (UnsatisfiedLinkError e) {
         System.out.println("CECommDriver: " + e);
         try {
@@ -134,13 +126,7 @@ class BundledLibraryTest {
         } catch (LinkageError again) {
           System.out.println("CESerialPort: " + again);
         }
-        return;
       }
-      System.out.println("ports: " + ports);
-      CESerialPort port = new CESerialPort();
-      port.open(ports.get(0));
-      System.out.println((port.isOpen() ? "opened " : "could not open ") + ports.get(0));
-      System.out.println(port.close() ? "closed" : "close failed");
       for (String line : Files.readAllLines(Paths.get("/proc/self/maps"))) {
         if (line.contains("libtarvesk")) {
           System.out.println("mapped: " + line.substring(line.indexOf('/')));
