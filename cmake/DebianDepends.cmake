@@ -15,6 +15,9 @@ set(tarvesk_runtime_packages "libc.so.6=libc6" "libm.so.6=libc6" "libstdc++.so.6
 
 execute_process(COMMAND readelf -V --wide ${CPACK_TARVESK_LIBRARY} OUTPUT_VARIABLE dump
                 COMMAND_ERROR_IS_FATAL ANY)
+# The build machine's own packages, whatever foreign ones are installed beside them.
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE build_arch
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 # In the version needs: "File: libc.so.6  Cnt: 2", then a "Name: GLIBC_2.33" line for each.
 string(REGEX MATCHALL "File: [^ \n]+|Name: [^ \n]+" needs "${dump}")
 
@@ -32,7 +35,7 @@ foreach(need IN LISTS needs)
       message(FATAL_ERROR "${CPACK_TARVESK_LIBRARY} needs ${file}, which has no package here")
     endif()
     list(APPEND tarvesk_packages ${package})
-    execute_process(COMMAND dpkg-query --control-path ${package} symbols
+    execute_process(COMMAND dpkg-query --control-path ${package}:${build_arch} symbols
                     OUTPUT_VARIABLE symbols OUTPUT_STRIP_TRAILING_WHITESPACE
                     COMMAND_ERROR_IS_FATAL ANY)
     continue()
