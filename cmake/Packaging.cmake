@@ -28,9 +28,9 @@ install(TARGETS tarvesk
                 PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # Debian's Java layout: the versioned jar, and the plain name users put on their class path.
-get_target_property(tarvesk_jar tarvesk_java JAR_FILE)
+# The classes only: the library is in the JNI directory, where the loader finds it first.
 set(tarvesk_versioned_jar ${PROJECT_NAME}-${PROJECT_VERSION}.jar)
-install(FILES ${tarvesk_jar} DESTINATION ${CMAKE_INSTALL_DATADIR}/java
+install(FILES ${TARVESK_CLASSES_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java
         RENAME ${tarvesk_versioned_jar} COMPONENT tarvesk)
 file(CREATE_LINK ${tarvesk_versioned_jar} ${tarvesk_debian_dir}/${PROJECT_NAME}.jar SYMBOLIC)
 install(FILES ${tarvesk_debian_dir}/${PROJECT_NAME}.jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java
@@ -111,7 +111,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION java)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 find_program(TARVESK_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(TARVESK_DPKG_SHLIBDEPS)
+if(CMAKE_CROSSCOMPILING)
+  # dpkg-shlibdeps would need the dpkg database of the library's architecture.
+  set(CPACK_TARVESK_LIBRARY ${PROJECT_BINARY_DIR}/libtarvesk.so)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/DebianDepends.cmake)
+elseif(TARVESK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   # What dpkg-shlibdeps (dpkg-dev) computed on Debian 12; it follows the code where present.
@@ -119,7 +123,11 @@ else()
 endif()
 
 find_program(TARVESK_DPKG dpkg)
-if(TARVESK_DPKG)
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE tarvesk_deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
+                  COMMAND_ERROR_IS_FATAL ANY)
+elseif(TARVESK_DPKG)
   execute_process(COMMAND ${TARVESK_DPKG} --print-architecture
                   OUTPUT_VARIABLE tarvesk_deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE)
 else()

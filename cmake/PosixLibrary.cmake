@@ -1,5 +1,11 @@
 # libtarvesk.so: the core on the Linux platform layer, plus the Java peer jar.
-find_package(JNI REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+  # Only the headers are needed; a JDK of the target's architecture is not.
+  include(${CMAKE_CURRENT_LIST_DIR}/HostJdkHeaders.cmake)
+  set(JNI_INCLUDE_DIRS ${JNI_INCLUDE_DIR} ${JNI_INCLUDE_DIR}/linux)
+else()
+  find_package(JNI REQUIRED)
+endif()
 find_package(Java REQUIRED COMPONENTS Development)
 include(UseJava)
 
@@ -15,12 +21,32 @@ target_include_directories(tarvesk_posix PUBLIC ${PROJECT_SOURCE_DIR}/src)
 # (libstdc++ declares them visible), so a version script keeps those in as well.
 add_library(tarvesk SHARED $<TARGET_OBJECTS:tarvesk_core> $<TARGET_OBJECTS:tarvesk_posix>)
 set(TARVESK_EXPORTS_MAP ${CMAKE_CURRENT_BINARY_DIR}/tarvesk-exports.map)
-file(WRITE ${TARVESK_EXPORTS_MAP} "{ global: Java_quorin_io_comm_*; local: *; };\n")
+# Rewritten only when it changes, so configuring again does not relink.
+file(CONFIGURE OUTPUT ${TARVESK_EXPORTS_MAP}
+     CONTENT "{ global: Java_quorin_io_comm_*; local: *; };\n")
 target_link_options(tarvesk PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL
                     -Wl,--version-script=${TARVESK_EXPORTS_MAP})
 set_property(TARGET tarvesk APPEND PROPERTY LINK_DEPENDS ${TARVESK_EXPORTS_MAP})
 
 set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 11)
 file(GLOB TARVESK_JAVA_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/java/quorin/io/comm/*.java)
-add_jar(tarvesk_java SOURCES ${TARVESK_JAVA_SOURCES} OUTPUT_NAME tarvesk)
+# The classes alone: what the Debian package installs beside its library.
+add_jar(tarvesk_classes SOURCES ${TARVESK_JAVA_SOURCES} OUTPUT_NAME tarvesk-classes)
+get_target_property(TARVESK_CLASSES_JAR tarvesk_classes JAR_FILE)
+
+# tarvesk.jar: the classes and this build's library, stripped, for the loader
+# to fall back on when the JVM finds none of its own.
+include(${CMAKE_CURRENT_LIST_DIR}/JarPlatform.cmake)
+set(tarvesk_jar ${PROJECT_BINARY_DIR}/tarvesk.jar)
+add_custom_command(
+  OUTPUT ${tarvesk_jar}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TARVESK_NATIVE_DIR}
+  COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${TARVESK_NATIVE_DIR}/libtarvesk.so
+          $<TARGET_FILE:tarvesk>
+  COMMAND ${CMAKE_COMMAND} -E copy ${TARVESK_CLASSES_JAR} ${tarvesk_jar}
+  COMMAND ${Java_JAR_EXECUTABLE} --update --file ${tarvesk_jar} -C ${TARVESK_NATIVES_DIR} quorin
+  DEPENDS tarvesk tarvesk_classes ${TARVESK_CLASSES_JAR}
+  COMMENT "Packing the classes and ${TARVESK_JAR_PLATFORM}/libtarvesk.so into tarvesk.jar")
+add_custom_target(tarvesk_java ALL DEPENDS ${tarvesk_jar})
+set_target_properties(tarvesk_java PROPERTIES JAR_FILE ${tarvesk_jar})
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

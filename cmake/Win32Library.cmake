@@ -7,18 +7,9 @@ if(NOT CMAKE_BUILD_TYPE)
   set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
 endif()
 
-# jni.h is the same for every platform but for the jni_md.h it includes, so
-# any installed JDK's include directory serves; platform/win32/jni supplies
-# the Windows jni_md.h in place of the build machine's.
-file(GLOB TARVESK_JDK_INCLUDE_DIRS /usr/lib/jvm/*/include)
-find_path(JNI_INCLUDE_DIR jni.h
-          HINTS "$ENV{JAVA_HOME}/include"
-          PATHS /usr/lib/jvm/default-java/include ${TARVESK_JDK_INCLUDE_DIRS}
-          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
-          DOC "Include directory of a JDK, the one that holds jni.h")
-if(NOT JNI_INCLUDE_DIR)
-  message(FATAL_ERROR "jni.h not found: set JNI_INCLUDE_DIR to a JDK's include directory")
-endif()
+# The Windows jni_md.h comes from platform/win32/jni, in place of the build
+# machine's.
+include(${CMAKE_CURRENT_LIST_DIR}/HostJdkHeaders.cmake)
 
 set(TARVESK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
 add_library(tarvesk SHARED ${TARVESK_CORE_SOURCES} ${TARVESK_WIN32_DIR}/dll_main.cpp
@@ -33,3 +24,8 @@ target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)
 set_target_properties(tarvesk PROPERTIES PREFIX "" IMPORT_PREFIX "")
 target_link_options(tarvesk PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at
                     -Wl,--exclude-all-symbols -Wl,--no-undefined $<$<CONFIG:Release,MinSizeRel>:-s>)
+
+include(${CMAKE_CURRENT_LIST_DIR}/JarPlatform.cmake)
+add_custom_command(TARGET tarvesk POST_BUILD
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${TARVESK_NATIVE_DIR}
+                   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tarvesk> ${TARVESK_NATIVE_DIR})

@@ -24,6 +24,12 @@ packages=(
   g++-mingw-w64-x86-64
   binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
+  # ARM Linux cross compilers, and qemu-user to run the arm64 and armhf
+  # builds' platform tests (tests/cross), built with googletest's sources
+  g++-aarch64-linux-gnu
+  g++-arm-linux-gnueabihf
+  qemu-user
+  googletest
   # the Debian package: dpkg-shlibdeps and file for its dependencies, lintian
   # to check it (tests/package)
   dpkg-dev

@@ -12,9 +12,11 @@
 // 8 data bits and no parity whatever is asked; the record keeps the request.
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <utility>
 #include <vector>
@@ -29,9 +31,19 @@ namespace {
 
 constexpr int kCases = 10000;
 
+// Without termios2 only the rates the kernel has a code for can be set, and
+// under qemu-user 7.2 only those up to 460800: it passes B0 for any higher
+// code, which the layer sees in the read-back and refuses.
+bool settableWithoutTermios2(DWORD rate) {
+  static constexpr DWORD kStandard[] = {50,    75,    110,    134,    150,   200,  300,
+                                        600,   1200,  1800,   2400,   4800,  9600, 19200,
+                                        38400, 57600, 115200, 230400, 460800};
+  return std::find(std::begin(kStandard), std::end(kStandard), rate) != std::end(kStandard);
+}
+
 // What the Linux layer promises to take: everything it can carry out
 // exactly, and nothing it would have to approximate.
-bool honourable(const DCB &d) {
+bool honourable(const DCB &d, bool anyRate) {
   const bool stopBits = d.StopBits == ONESTOPBIT ||
                         (d.StopBits == ONE5STOPBITS && d.ByteSize == 5) ||
                         (d.StopBits == TWOSTOPBITS && d.ByteSize != 5);
@@ -41,8 +53,8 @@ bool honourable(const DCB &d) {
                     static_cast<bool>(d.fOutxCtsFlow) == (d.fRtsControl == RTS_CONTROL_HANDSHAKE) &&
                     (!(d.fOutX || d.fInX) || d.XonChar != d.XoffChar) &&
                     (!d.fInX || d.fTXContinueOnXoff);
-  return d.fBinary && d.BaudRate != 0 && framing && flow && !d.fErrorChar && !d.fNull &&
-         !d.fAbortOnError;
+  return d.fBinary && d.BaudRate != 0 && (anyRate || settableWithoutTermios2(d.BaudRate)) &&
+         framing && flow && !d.fErrorChar && !d.fNull && !d.fAbortOnError;
 }
 
 class Generator {
@@ -234,6 +246,8 @@ void expectKernelHolds(const termios2 &t, const DCB &d) {
 
 TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
   Generator generate(20261208);
+  const bool anyRate = hasTermios2(pty.slave());
+  if (!anyRate) std::printf("%s: only they are taken\n", kNeedsTermios2);
   int taken = 0;
   for (int i = 0; i < kCases; ++i) {
     DCB wanted = generate.honourableDcb();
@@ -249,8 +263,9 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
 
     DCB given = wanted;
     const BOOL result = SetCommState(port, &given);
+    const DWORD error = GetLastError();
     EXPECT_TRUE(sameBytes(given, wanted)) << "SetCommState wrote to the caller's DCB";
-    ASSERT_EQ(result != FALSE, honourable(wanted));
+    ASSERT_EQ(result != FALSE, honourable(wanted, anyRate));
 
     DCB reported{};
     ASSERT_TRUE(GetCommState(port, &reported));
@@ -262,7 +277,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
       ASSERT_TRUE(sameBytes(reported, expected)) << "GetCommState does not give the DCB back";
       expectKernelHolds(held, wanted);
     } else {
-      EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+      EXPECT_EQ(error, DWORD{ERROR_INVALID_PARAMETER});
       ASSERT_TRUE(sameBytes(reported, reportedBefore)) << "a refused DCB changed GetCommState";
       ASSERT_TRUE(sameBytes(held, heldBefore)) << "a refused DCB changed the device";
     }
@@ -270,7 +285,8 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
   }
   std::printf("%d of %d generated DCBs taken, %d refused\n", taken, kCases, kCases - taken);
   // Both outcomes must be well represented, or the generator proves little.
-  EXPECT_GT(taken, kCases / 5);
+  // Most generated rates have no code of their own.
+  EXPECT_GT(taken, kCases / (anyRate ? 5 : 10));
   EXPECT_GT(kCases - taken, kCases / 5);
 }
 

@@ -1,7 +1,8 @@
-# Configures and builds tarvesk.dll with a mingw-w64 toolchain file:
+# Configures and builds a cross build of tarvesk (tarvesk.dll with a mingw-w64
+# toolchain file, libtarvesk.so for ARM with another):
 #   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DTOOLCHAIN_FILE=... -DJNI_INCLUDE_DIR=...
 #         [-DGENERATOR=...] -P build_dll.cmake
-# A compile error anywhere in the core against <windows.h> fails it.
+# A compile error anywhere in the core (against <windows.h> for the DLL) fails it.
 foreach(required SOURCE_DIR BINARY_DIR TOOLCHAIN_FILE JNI_INCLUDE_DIR)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "build_dll.cmake needs -D${required}=...")
@@ -25,5 +26,5 @@ endif()
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${BINARY_DIR} --parallel 2
                 RESULT_VARIABLE built)
 if(NOT built EQUAL 0)
-  message(FATAL_ERROR "building tarvesk.dll in ${BINARY_DIR} failed")
+  message(FATAL_ERROR "building tarvesk in ${BINARY_DIR} failed")
 endif()

@@ -13,22 +13,22 @@ using tarvesk_posix::PortRecord;
 // has no line to frame characters on: when it refuses only the character size
 // or parity, the rest is applied with the framing it can hold.
 bool applyLineSetting(const PortRecord &port, const termios2 &wanted) {
-  const int result = ioctl(port.fd, TCSETS2, &wanted);
+  const bool set = tarvesk_posix::writeTermios(port.fd, wanted);
   const int setError = errno;
   termios2 held{};
-  const bool readBack = ioctl(port.fd, TCGETS2, &held) == 0;
-  if (result == 0 && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
+  const bool readBack = tarvesk_posix::readTermios(port.fd, held);
+  if (set && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
     return true;
   }
   const bool framingRefused =
-      (result != 0 && setError == EINVAL) ||
-      (result == 0 && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
+      (!set && setError == EINVAL) ||
+      (set && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
   if (!port.isPseudoTerminal || !framingRefused) {
     return false;
   }
   const termios2 framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
-  return ioctl(port.fd, TCSETS2, &framed) == 0 && ioctl(port.fd, TCGETS2, &held) == 0 &&
-         tarvesk_posix::holdsLineSetting(held, framed);
+  return tarvesk_posix::writeTermios(port.fd, framed) &&
+         tarvesk_posix::readTermios(port.fd, held) && tarvesk_posix::holdsLineSetting(held, framed);
 }
 
 // Sets one modem line and checks that it took.
@@ -48,7 +48,7 @@ bool applyModemLines(int fd, const DCB &dcb) {
 }
 
 void restore(int fd, const termios2 &before, bool hasModemLines, int linesBefore) {
-  ioctl(fd, TCSETS2, &before);
+  tarvesk_posix::writeTermios(fd, before);
   if (hasModemLines) {
     tarvesk_posix::changeModemLine(fd, TIOCM_DTR, (linesBefore & TIOCM_DTR) != 0);
     if (!(before.c_cflag & CRTSCTS)) {
@@ -83,7 +83,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   termios2 before{};
-  if (ioctl(port->fd, TCGETS2, &before) != 0) {
+  if (!tarvesk_posix::readTermios(port->fd, before)) {
     return FALSE;
   }
   const std::optional<termios2> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);

@@ -34,6 +34,16 @@ struct PortRecord {
 // The record behind a handle, or nullptr for null and INVALID_HANDLE_VALUE.
 PortRecord *recordOf(HANDLE handle);
 
+// The device's termios, read and set through termios2, or through the classic
+// request where the kernel lacks termios2: then only the standard rates can be
+// set and any other fails with EINVAL, changing nothing.
+bool readTermios(int fd, termios2 &settings);
+bool writeTermios(int fd, const termios2 &settings);
+
+// The rate a standard speed code stands for (B9600: 9600); 0 for B0, BOTHER
+// and anything else.
+speed_t standardRate(tcflag_t code);
+
 // current in raw mode: bytes pass unchanged both ways, no echo, no signals,
 // modem status lines ignored, receiver on. Speed, framing and hardware flow
 // control stay as they are.

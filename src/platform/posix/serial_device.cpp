@@ -122,7 +122,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
     return INVALID_HANDLE_VALUE;
   }
   termios2 current{};
-  if (ioctl(device.fd, TCGETS2, &current) != 0) {
+  if (!tarvesk_posix::readTermios(device.fd, current)) {
     errno = ENOTTY;  // a file, a pipe, anything but a tty
     return INVALID_HANDLE_VALUE;
   }
@@ -152,7 +152,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
 
   const termios2 raw = tarvesk_posix::rawTermios(current);
   termios2 held{};
-  if (ioctl(device.fd, TCSETS2, &raw) != 0 || ioctl(device.fd, TCGETS2, &held) != 0) {
+  if (!tarvesk_posix::writeTermios(device.fd, raw) ||
+      !tarvesk_posix::readTermios(device.fd, held)) {
     return INVALID_HANDLE_VALUE;
   }
   int lines = 0;

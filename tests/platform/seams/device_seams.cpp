@@ -15,7 +15,7 @@ extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault { None, Vanished, RefusedRate, ApproximatedRate, QueueCountHooked };
+enum class Fault { None, Vanished, RefusedRate, ApproximatedRate, QueueCountHooked, NoTermios2 };
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -75,6 +75,8 @@ void aroundQueueCount(dev_t device, int spared, int times, std::function<void()>
 
 void restore() { fault = Fault::None; }
 
+void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spared); }
+
 }  // namespace device_seams
 
 extern "C" ssize_t __wrap_read(int fd, void *buffer, size_t count) {
@@ -91,6 +93,10 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   va_start(arguments, request);
   void *argument = va_arg(arguments, void *);
   va_end(arguments);
+  if ((request == TCGETS2 || request == TCSETS2) && isFaulty(fd, Fault::NoTermios2)) {
+    errno = ENOSYS;
+    return -1;
+  }
   if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
     *static_cast<int *>(argument) = claimed;
     return 0;

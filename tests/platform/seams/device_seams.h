@@ -33,4 +33,8 @@ void aroundQueueCount(dev_t device, int spared, int times, std::function<void()>
 // The device behaves as the kernel says again.
 void restore();
 
+// A kernel without termios2, as under qemu-user: TCGETS2 and TCSETS2 fail
+// with ENOSYS, and only the classic requests work.
+void lackTermios2(dev_t device, int spared);
+
 }  // namespace device_seams

@@ -91,3 +91,39 @@ TEST_F(DriverRefusal, ARateTheDriverWouldApproximateFailsAndChangesNothing) {
     device_seams::approximateRate(device, pty.slave(), rate, rate - rate / 50);  // 2 % off
   });
 }
+
+// A kernel without termios2, as under qemu-user: the port opens, takes the
+// standard rates (and framing) through the classic requests, and refuses any
+// other rate without a trace rather than run at something near it.
+TEST_F(DriverRefusal, WithoutTermios2StandardRatesAreTakenAndOthersRefused) {
+  ASSERT_TRUE(CloseHandle(port));
+  device_seams::lackTermios2(device, pty.slave());
+  port = openLikeTheLibrary(pty.slaveName());
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+
+  DCB taken = known;
+  for (DWORD rate : {DWORD{50}, DWORD{115200}, DWORD{4000000}}) {
+    SCOPED_TRACE(testing::Message() << "rate " << rate);
+    taken.BaudRate = rate;
+    ASSERT_TRUE(SetCommState(port, &taken));
+    const termios2 held = termiosOf(pty.slave());
+    EXPECT_EQ(held.c_ospeed, rate);
+    EXPECT_EQ(held.c_ispeed, rate);
+    DCB reported{};
+    ASSERT_TRUE(GetCommState(port, &reported));
+    EXPECT_TRUE(sameBytes(reported, taken));
+  }
+
+  const termios2 heldBefore = termiosOf(pty.slave());
+  for (DWORD rate : {DWORD{250000}, DWORD{14400}}) {
+    SCOPED_TRACE(testing::Message() << "rate " << rate);
+    DCB wanted = taken;
+    wanted.BaudRate = rate;
+    EXPECT_FALSE(SetCommState(port, &wanted));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
+    DCB reported{};
+    ASSERT_TRUE(GetCommState(port, &reported));
+    EXPECT_TRUE(sameBytes(reported, taken)) << "GetCommState reports a refused DCB";
+  }
+}

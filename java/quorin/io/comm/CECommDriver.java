@@ -5,7 +5,7 @@ import java.util.Vector;
 /** The ports the native library tarvesk finds on this machine. */
 public class CECommDriver {
   static {
-    System.loadLibrary("tarvesk");
+    TarveskLibrary.ensureLoaded();
   }
 
   /** Names of the serial ports (COM1: and the like), in the system's order; null on failure. */

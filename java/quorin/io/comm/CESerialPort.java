@@ -35,7 +35,7 @@ public class CESerialPort {
   public static final int PARITY_SPACE = 4;
 
   static {
-    System.loadLibrary("tarvesk");
+    TarveskLibrary.ensureLoaded();
   }
 
   long nativeHandle;
