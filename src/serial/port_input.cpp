@@ -2,11 +2,15 @@
 
 namespace {
 
-// How long to pause after a failed WaitCommEvent before asking the driver
-// again. A driver whose wait keeps failing would otherwise turn the read into
-// a busy loop; the pause doubles up to this limit and resets once a wait works.
+// How long to pause after a wait that reported no character before asking the
+// driver again. Such a wait would otherwise turn the read into a busy loop:
+// a driver whose wait keeps failing, Wine's WaitCommEvent on a pseudo-terminal
+// (success with no event every millisecond or two), Windows when the mask
+// changes under a waiting call. The pause doubles up to a limit short enough
+// that a byte arriving meanwhile is still read within 20 ms, and starts again
+// from the first once a wait reports a character.
 constexpr DWORD kFirstRetryPauseMs = 1;
-constexpr DWORD kLongestRetryPauseMs = 100;
+constexpr DWORD kLongestRetryPauseMs = 16;
 
 }  // namespace
 
@@ -26,7 +30,7 @@ bool NativeSerialPort::waitForInput() {
     }
     SetCommMask(handle, EV_RXCHAR);
     DWORD events = 0;
-    if (WaitCommEvent(handle, &events, nullptr)) {
+    if (WaitCommEvent(handle, &events, nullptr) && (events & EV_RXCHAR) != 0) {
       retryPause = kFirstRetryPauseMs;
       continue;
     }

@@ -94,26 +94,33 @@ TEST_F(PortIo, AFailedReadFileIsAFailedRead) {
   EXPECT_EQ(port->readBytes(buffer, 1), -1);
 }
 
-TEST_F(PortIo, AFailingWaitBacksOffInsteadOfSpinningAndKeepsWaiting) {
-  // Nine failed waits with an empty queue, then a byte arrives.
-  for (int i = 0; i < 9; ++i) {
-    platform.queueReports.push_back({true, 0});
-    platform.waitResults.push_back(false);
-  }
-  platform.queueReports.push_back({true, 1});
-  platform.input = {0x55};
+TEST_F(PortIo, AWaitWithoutACharacterBacksOffInsteadOfSpinningAndKeepsWaiting) {
+  // A wait that fails, and one that succeeds without reporting a character:
+  // nine of them with an empty queue, then a byte arrives.
+  for (const bool waitFails : {true, false}) {
+    SCOPED_TRACE(waitFails ? "failing wait" : "wait without an event");
+    platform.calls.clear();
+    platform.waitReportsNoEvent = !waitFails;
+    for (int i = 0; i < 9; ++i) {
+      platform.queueReports.push_back({true, 0});
+      platform.waitResults.push_back(!waitFails);
+    }
+    platform.queueReports.push_back({true, 1});
+    platform.input = {0x55};
 
-  EXPECT_EQ(port->readByte(), 0x55);
+    EXPECT_EQ(port->readByte(), 0x55);
 
-  Strings pauses;
-  std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
-               [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
-  EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(4)", "Sleep(8)", "Sleep(16)",
-                             "Sleep(32)", "Sleep(64)", "Sleep(100)", "Sleep(100)"}));
-  // Every failed wait is followed by a pause before the queue is asked again.
-  for (std::size_t i = 0; i + 1 < platform.calls.size(); ++i) {
-    if (platform.calls[i] == "WaitCommEvent(null)") {
-      EXPECT_EQ(platform.calls[i + 1].rfind("Sleep", 0), 0u) << "at call " << i;
+    Strings pauses;
+    std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
+                 [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
+    // Never longer than 16 ms, so that a byte arriving meanwhile waits little.
+    EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(4)", "Sleep(8)", "Sleep(16)",
+                               "Sleep(16)", "Sleep(16)", "Sleep(16)", "Sleep(16)"}));
+    // Every such wait is followed by a pause before the queue is asked again.
+    for (std::size_t i = 0; i + 1 < platform.calls.size(); ++i) {
+      if (platform.calls[i] == "WaitCommEvent(null)") {
+        EXPECT_EQ(platform.calls[i + 1].rfind("Sleep", 0), 0u) << "at call " << i;
+      }
     }
   }
 }
