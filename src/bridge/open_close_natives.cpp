@@ -52,6 +52,16 @@ class DeviceName {
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JNIEnv *env,
                                                                               jobject self,
                                                                               jstring portName) {
+  // An object bound to an open port gives it up first, as close() would:
+  // overwriting the address would strand that port, open and locked until the
+  // VM exits. A port that will not close stays bound, and nothing else opens.
+  if (lookupPort(env, self) != nullptr) {
+    if (!Java_quorin_io_comm_CESerialPort_nativeClose(env, self)) {
+      return;
+    }
+  } else if (env->ExceptionCheck()) {
+    return;  // no nativeHandle field: there is nowhere to keep a port
+  }
   NativeSerialPort *port = nullptr;
   {
     DeviceName name(env, portName);
@@ -67,11 +77,7 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JN
     delete port;
     return;
   }
-  // A port nobody can find again would keep the device locked until the VM
-  // exits, so one whose address cannot be stored is closed at once.
-  if (!storePort(env, self, static_cast<jlong>(reinterpret_cast<std::intptr_t>(port)))) {
-    delete port;
-  }
+  storePort(env, self, static_cast<jlong>(reinterpret_cast<std::intptr_t>(port)));
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClose(JNIEnv *env,

@@ -32,7 +32,13 @@ public class CESerialPort {
 
   private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
 
-  /** Opens the named port (for example "COM1:"); isOpen tells whether it worked. */
+  /**
+   * Opens the named port (for example "COM1:"); isOpen tells whether it worked. An object that
+   * is open already closes its port first, as close() would, so that the port is never left
+   * open with nothing referring to it (the same port opens again this way): if the new port
+   * then fails to open, the object is closed. A port that cannot be closed stays open and bound,
+   * and nothing else is opened.
+   */
   public void open(String portName) {
     lock.writeLock().lock();
     try {
