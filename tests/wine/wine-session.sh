@@ -11,7 +11,8 @@
 # stop ends every process of the prefix and then the server, by its PID.
 #
 # The caller sets WINEPREFIX=SESSION_DIR/prefix, WINEDLLOVERRIDES (no Mono or
-# Gecko installer) and WINEDEBUG, and unsets DISPLAY (tests/wine/CMakeLists.txt).
+# Gecko installer, no menu entries written to $HOME) and WINEDEBUG, and unsets
+# DISPLAY (tests/wine/CMakeLists.txt).
 set -euo pipefail
 
 action=$1 session=$2
