@@ -33,8 +33,11 @@ our_server() {
 running() { [[ -d /proc/$1 && "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" != Z ]]; }
 
 stop() {
-  local pid
+  local pid server_dir=
   pid=$(our_server)
+  if [[ -n "$pid" ]]; then
+    server_dir=$(readlink "/proc/$pid/cwd" || true)  # /tmp/wine-XXXXXX/server-DEV-INODE
+  fi
   # Ends every Wine process of the prefix, then the server itself.
   timeout 30 wineserver -k 2>/dev/null || true
   if [[ -n "$pid" ]]; then
@@ -46,6 +49,11 @@ stop() {
       echo "wine-session: wineserver $pid did not end; killing it"
       kill -KILL "$pid"
     fi
+  fi
+  # The server leaves its directory behind, with a lock file in it.
+  if [[ "$server_dir" == /tmp/wine-*/server-* ]]; then
+    rm -rf "$server_dir"
+    rmdir "$(dirname "$server_dir")" 2>/dev/null || true
   fi
   rm -f "$pid_file"
 }
@@ -61,7 +69,6 @@ logged() {
 
 make_prefix() {
   rm -rf "$WINEPREFIX" "$session/prefix.log"
-  mkdir -p "$session/ports"
   echo "wine-session: making the prefix $WINEPREFIX"
   logged timeout 180 wine wineboot --init
   for port in COM1 COM2; do
@@ -76,6 +83,7 @@ make_prefix() {
 case "$action" in
   start)
     stop
+    mkdir -p "$session/ports"
     [[ -e "$WINEPREFIX/.tarvesk-ready" ]] || make_prefix
     wineserver --foreground --persistent=300 </dev/null >"$session/wineserver.log" 2>&1 &
     echo $! >"$pid_file"
