@@ -314,7 +314,10 @@ void aReadEndsWhenTheFarEndHangsUp(Run &run) {
   port.open(u"COM1:");
   expectEqual(farEnd("hangup-after COM1 300"), "ok", "the far end will hang up");
   Object *bytes = byteArray(run.vm, Bytes(4));
+  const DWORD start = GetTickCount();
   expectEqual(port.read(bytes, 0, 4), -1, "read() when the far end hangs up");
+  const DWORD waited = GetTickCount() - start;
+  expect(waited >= 250, "read() waited for the hang-up, not " + std::to_string(waited) + " ms");
   expectEqual(port.available(), 0, "available() after the hang-up");
   expect(port.close(), "close() after the hang-up");
 }
