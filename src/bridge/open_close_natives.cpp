@@ -77,7 +77,11 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JN
     delete port;
     return;
   }
-  storePort(env, self, static_cast<jlong>(reinterpret_cast<std::intptr_t>(port)));
+  // A port nobody can find again would keep the device locked until the VM
+  // exits, so one whose address cannot be stored is closed at once.
+  if (!storePort(env, self, static_cast<jlong>(reinterpret_cast<std::intptr_t>(port)))) {
+    delete port;
+  }
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClose(JNIEnv *env,

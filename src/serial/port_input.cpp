@@ -5,7 +5,7 @@ namespace {
 // After a wait that reported no character the read pauses before it waits
 // again; otherwise a driver whose wait keeps failing, Wine's WaitCommEvent on
 // a pseudo-terminal (success with no event every millisecond or two, each
-// costing about a millisecond of processor time) or Windows when the mask
+// costing over a millisecond of processor time) or Windows when the mask
 // changes under a waiting call would make it a busy loop. The pause doubles
 // up to a limit and starts again from the first once a wait reports a
 // character. It is spent in short sleeps, each followed by a look at the
