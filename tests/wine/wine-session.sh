@@ -15,7 +15,9 @@
 # DISPLAY (tests/wine/CMakeLists.txt).
 set -euo pipefail
 
-action=$1 session=$2
+action=$1
+mkdir -p "$2"
+session=$(cd "$2" && pwd)  # the prefix keeps paths into it
 : "${WINEPREFIX:?}"
 pid_file="$session/wineserver.pid"
 
@@ -67,6 +69,10 @@ logged() {
   fi
 }
 
+# The Wine a prefix was made with: a prefix made before the 32-bit Wine was
+# installed cannot start a program once it is (kernel32.dll is missing).
+wine_installed() { echo "$(wine --version) $(ls /usr/lib/wine 2>/dev/null | tr '\n' ' ')"; }
+
 make_prefix() {
   rm -rf "$WINEPREFIX" "$session/prefix.log"
   echo "wine-session: making the prefix $WINEPREFIX"
@@ -77,14 +83,16 @@ make_prefix() {
   logged timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
   # The port mapping takes effect when the next server starts.
   logged timeout 60 wineserver -w
-  touch "$WINEPREFIX/.tarvesk-ready"
+  wine_installed >"$WINEPREFIX/.tarvesk-made-with"
 }
 
 case "$action" in
   start)
     stop
     mkdir -p "$session/ports"
-    [[ -e "$WINEPREFIX/.tarvesk-ready" ]] || make_prefix
+    if [[ "$(cat "$WINEPREFIX/.tarvesk-made-with" 2>/dev/null)" != "$(wine_installed)" ]]; then
+      make_prefix
+    fi
     wineserver --foreground --persistent=300 </dev/null >"$session/wineserver.log" 2>&1 &
     echo $! >"$pid_file"
     ;;
