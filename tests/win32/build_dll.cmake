@@ -1,5 +1,4 @@
-# Configures and builds tarvesk.dll, and beside it the stand-in Java VM of the
-# Wine tests, with a mingw-w64 toolchain file:
+# Configures and builds tarvesk.dll with a mingw-w64 toolchain file:
 #   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DTOOLCHAIN_FILE=... -DJNI_INCLUDE_DIR=...
 #         [-DGENERATOR=...] -P build_dll.cmake
 # A compile error anywhere in the core against <windows.h> fails it.
@@ -17,7 +16,9 @@ endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BINARY_DIR} ${generator_args}
           -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
-          -DJNI_INCLUDE_DIR=${JNI_INCLUDE_DIR} -DTARVESK_WINE_HOST=ON
+          -DJNI_INCLUDE_DIR=${JNI_INCLUDE_DIR}
+          # beside the DLL, the stand-in Java VM that runs it under Wine (tests/wine)
+          -DTARVESK_WINE_HOST=ON
   RESULT_VARIABLE configured)
 if(NOT configured EQUAL 0)
   message(FATAL_ERROR "configuring the cross build in ${BINARY_DIR} failed")
