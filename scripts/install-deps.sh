@@ -35,7 +35,16 @@ packages=(
   dpkg-dev
   file
   lintian
+  # Wine, to run the 64-bit tarvesk.dll (tests/wine)
+  wine
+  wine64
 )
+# The 32-bit DLL needs the 32-bit Wine from the i386 architecture, which on
+# Debian 12 upgrades several dozen system packages as well: opt in with
+# TARVESK_WINE32=1.
+if [[ "${TARVESK_WINE32:-}" == 1 ]]; then
+  packages+=(wine32:i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -60,6 +69,9 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
   apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

@@ -59,6 +59,16 @@ class DeviceName {
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JNIEnv *env,
                                                                               jobject self,
                                                                               jstring portName) {
+  // An object bound to an open port gives it up first, as close() would:
+  // overwriting the address would strand that port, open and locked until the
+  // VM exits. A port that will not close stays bound, and nothing else opens.
+  if (lookupPort(env, self) != nullptr) {
+    if (!Java_quorin_io_comm_CESerialPort_nativeClose(env, self)) {
+      return;
+    }
+  } else if (env->ExceptionCheck()) {
+    return;  // no nativeHandle field: there is nowhere to keep a port
+  }
   NativeSerialPort *port = nullptr;
   {
     DeviceName name(env, portName);

@@ -2,11 +2,17 @@
 
 namespace {
 
-// How long to pause after a failed WaitCommEvent before asking the driver
-// again. A driver whose wait keeps failing would otherwise turn the read into
-// a busy loop; the pause doubles up to this limit and resets once a wait works.
-constexpr DWORD kFirstRetryPauseMs = 1;
-constexpr DWORD kLongestRetryPauseMs = 100;
+// After a wait that reported no character the read pauses before it waits
+// again; otherwise a driver whose wait keeps failing, Wine's WaitCommEvent on
+// a pseudo-terminal (success with no event every millisecond or two, each
+// costing over a millisecond of processor time) or Windows when the mask
+// changes under a waiting call would make it a busy loop. The pause doubles
+// up to a limit and starts again from the first once a wait reports a
+// character. It is spent in short sleeps, each followed by a look at the
+// queue, so that a byte arriving meanwhile is read within about 10 ms.
+constexpr DWORD kFirstPauseMs = 1;
+constexpr DWORD kLongestPauseMs = 100;
+constexpr DWORD kLongestSleepMs = 10;
 
 }  // namespace
 
@@ -14,7 +20,8 @@ constexpr DWORD kLongestRetryPauseMs = 100;
 // no longer tell (the device is gone or the handle is bad). Never gives up
 // while the driver still answers: the read it serves has no time limit.
 bool NativeSerialPort::waitForInput() {
-  DWORD retryPause = kFirstRetryPauseMs;
+  DWORD nextPause = kFirstPauseMs;
+  DWORD pauseLeft = 0;
   for (;;) {
     DWORD errors = 0;
     COMSTAT status{};
@@ -24,14 +31,20 @@ bool NativeSerialPort::waitForInput() {
     if (status.cbInQue > 0) {
       return true;
     }
-    SetCommMask(handle, EV_RXCHAR);
-    DWORD events = 0;
-    if (WaitCommEvent(handle, &events, nullptr)) {
-      retryPause = kFirstRetryPauseMs;
+    if (pauseLeft > 0) {
+      const DWORD sleep = pauseLeft < kLongestSleepMs ? pauseLeft : kLongestSleepMs;
+      Sleep(sleep);
+      pauseLeft -= sleep;
       continue;
     }
-    Sleep(retryPause);
-    retryPause = retryPause * 2 > kLongestRetryPauseMs ? kLongestRetryPauseMs : retryPause * 2;
+    SetCommMask(handle, EV_RXCHAR);
+    DWORD events = 0;
+    if (WaitCommEvent(handle, &events, nullptr) && (events & EV_RXCHAR) != 0) {
+      nextPause = kFirstPauseMs;
+      continue;
+    }
+    pauseLeft = nextPause;
+    nextPause = nextPause * 2 > kLongestPauseMs ? kLongestPauseMs : nextPause * 2;
   }
 }
 

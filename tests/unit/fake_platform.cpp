@@ -118,7 +118,7 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD events, OVERLAPPED *overlapped) {
     ok = state.waitResults.front();
     state.waitResults.pop_front();
   }
-  *events = ok ? EV_RXCHAR : 0;
+  *events = ok && !state.waitReportsNoEvent ? EV_RXCHAR : 0;
   return fake::known(h) && ok;
 }
 

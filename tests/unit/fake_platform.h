@@ -38,6 +38,8 @@ struct Platform {
   std::deque<QueueReport> queueReports;
   // WaitCommEvent answers from here; true when empty.
   std::deque<bool> waitResults;
+  // A wait that succeeds reports no event, as Wine's does on a pseudo-terminal.
+  bool waitReportsNoEvent = false;
 
   std::vector<BYTE> input;    // what ReadFile hands out, front first
   std::vector<BYTE> written;  // what WriteFile was given

@@ -94,39 +94,54 @@ TEST_F(PortIo, AFailedReadFileIsAFailedRead) {
   EXPECT_EQ(port->readBytes(buffer, 1), -1);
 }
 
-TEST_F(PortIo, AFailingWaitBacksOffInsteadOfSpinningAndKeepsWaiting) {
-  // Nine failed waits with an empty queue, then a byte arrives.
-  for (int i = 0; i < 9; ++i) {
-    platform.queueReports.push_back({true, 0});
-    platform.waitResults.push_back(false);
-  }
-  platform.queueReports.push_back({true, 1});
-  platform.input = {0x55};
-
-  EXPECT_EQ(port->readByte(), 0x55);
-
-  Strings pauses;
-  std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
+Strings sleepsIn(const Strings &calls) {
+  Strings sleeps;
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(sleeps),
                [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
-  EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(4)", "Sleep(8)", "Sleep(16)",
-                             "Sleep(32)", "Sleep(64)", "Sleep(100)", "Sleep(100)"}));
-  // Every failed wait is followed by a pause before the queue is asked again.
-  for (std::size_t i = 0; i + 1 < platform.calls.size(); ++i) {
-    if (platform.calls[i] == "WaitCommEvent(null)") {
-      EXPECT_EQ(platform.calls[i + 1].rfind("Sleep", 0), 0u) << "at call " << i;
+  return sleeps;
+}
+
+TEST_F(PortIo, AWaitWithoutACharacterBacksOffInsteadOfSpinningAndKeepsWaiting) {
+  // Waits that fail, and waits that succeed without reporting a character:
+  // the queue, asked after each wait and each sleep, stays empty through
+  // eight pauses, and a byte has arrived at the last look of the eighth.
+  for (const bool waitFails : {true, false}) {
+    SCOPED_TRACE(waitFails ? "failing waits" : "waits without an event");
+    platform.calls.clear();
+    platform.waitReportsNoEvent = !waitFails;
+    platform.waitResults.assign(8, !waitFails);
+    platform.queueReports.assign(35, {true, 0});
+    platform.queueReports.push_back({true, 1});
+    platform.input = {0x55};
+
+    EXPECT_EQ(port->readByte(), 0x55);
+
+    // Pauses of 1, 2, 4, 8, 16, 32, 64 and 100 ms between the waits, in
+    // sleeps of at most 10 ms.
+    EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "WaitCommEvent(null)"), 8);
+    EXPECT_EQ(sleepsIn(platform.calls),
+              (Strings{"Sleep(1)",  "Sleep(2)",  "Sleep(4)",  "Sleep(8)",  "Sleep(10)", "Sleep(6)",
+                       "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(2)",  "Sleep(10)", "Sleep(10)",
+                       "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(4)",  "Sleep(10)",
+                       "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(10)", "Sleep(10)",
+                       "Sleep(10)", "Sleep(10)", "Sleep(10)"}));
+    // After every sleep the queue is asked at once, so a byte waits no longer
+    // than one sleep.
+    for (std::size_t i = 0; i + 1 < platform.calls.size(); ++i) {
+      if (platform.calls[i].rfind("Sleep", 0) == 0) {
+        EXPECT_EQ(platform.calls[i + 1], "ClearCommError") << "at call " << i;
+      }
     }
   }
 }
 
 TEST_F(PortIo, TheBackOffStartsAgainAfterAWaitThatWorks) {
-  platform.queueReports = {{true, 0}, {true, 0}, {true, 0}, {true, 0}, {true, 1}};
+  platform.queueReports.assign(7, {true, 0});
+  platform.queueReports.push_back({true, 1});
   platform.waitResults = {false, false, true, false};
   platform.input = {1};
   EXPECT_EQ(port->readByte(), 1);
-  Strings pauses;
-  std::copy_if(platform.calls.begin(), platform.calls.end(), std::back_inserter(pauses),
-               [](const std::string &call) { return call.rfind("Sleep", 0) == 0; });
-  EXPECT_EQ(pauses, (Strings{"Sleep(1)", "Sleep(2)", "Sleep(1)"}));
+  EXPECT_EQ(sleepsIn(platform.calls), (Strings{"Sleep(1)", "Sleep(2)", "Sleep(1)"}));
 }
 
 TEST_F(PortIo, ReadByteReportsEachOutcomeWithItsOwnCode) {

@@ -105,21 +105,43 @@ TEST_F(SerialPortNatives, ANullNameOrOneWithAZeroUnitOpensNothing) {
   EXPECT_EQ(testjvm::handleOf(self), 0);
 }
 
-TEST_F(SerialPortNatives, APortWhoseAddressCannotBeStoredIsClosedAgainAtOnce) {
-  jobject noField = testjvm::newObject("NoHandleField");
-  jstring name = javaString(u"COM1:");
-  Java_quorin_io_comm_CESerialPort_nativeOpen(env, noField, name);
-  EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
-  EXPECT_EQ(platform.calls.back(), "CloseHandle");
-}
-
 TEST_F(SerialPortNatives, WithoutTheFieldNoNativeTouchesThePort) {
   jobject noField = testjvm::newObject("NoHandleField");
+  Java_quorin_io_comm_CESerialPort_nativeOpen(env, noField, javaString(u"COM1:"));
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, noField), JNI_FALSE);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, noField), 0);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NoSuchFieldError");
   EXPECT_TRUE(platform.calls.empty());
+}
+
+TEST_F(SerialPortNatives, OpeningAnOpenObjectClosesItsPortFirst) {
+  openQuietly();
+  open(u"COM2:");
+  EXPECT_EQ(platform.calls[0], "CloseHandle");
+  EXPECT_EQ(platform.calls[1], "CreateFileW(COM2:,0xc0000000,0,null,3,0,null)");
+  const jlong second = testjvm::handleOf(self);
+  EXPECT_NE(second, 0);
+  EXPECT_NE(second, -1);
+
+  // The first port is closed whether or not the second one opens.
+  platform.calls.clear();
+  platform.createFails = true;
+  open(u"NOPE:");
+  EXPECT_EQ(platform.calls.front(), "CloseHandle");
+  EXPECT_EQ(testjvm::handleOf(self), -1);
+  EXPECT_EQ(platform.messages, (Messages{{"Unable to open the port", "Error"}}));
+}
+
+TEST_F(SerialPortNatives, APortThatWillNotCloseStaysBoundAndNothingElseOpens) {
+  open();
+  const jlong address = testjvm::handleOf(self);
+  platform.calls.clear();
+  platform.closeFails = true;
+  open(u"COM2:");
+  EXPECT_EQ(platform.calls, Strings{"CloseHandle"});
+  EXPECT_EQ(testjvm::handleOf(self), address);
 }
 
 TEST_F(SerialPortNatives, CloseWithoutABoundPortIsFalseAndQuiet) {

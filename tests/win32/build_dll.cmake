@@ -18,6 +18,8 @@ execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BINARY_DIR} ${generator_args}
           -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
           -DJNI_INCLUDE_DIR=${JNI_INCLUDE_DIR}
+          # beside the DLL, the stand-in Java VM that runs it under Wine (tests/wine)
+          -DTARVESK_WINE_HOST=ON
   RESULT_VARIABLE configured)
 if(NOT configured EQUAL 0)
   message(FATAL_ERROR "configuring the cross build in ${BINARY_DIR} failed")

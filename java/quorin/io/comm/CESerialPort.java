@@ -54,7 +54,11 @@ public class CESerialPort {
 
   /**
    * Opens the named port (for example "COM1:"); isOpen tells whether it worked. Does nothing
-   * while another open or a close of this object is under way.
+   * while another open or a close of this object is under way. An object that is open already
+   * closes its port first, as close() would, so that the port is never left open with nothing
+   * referring to it (the same port opens again this way): if the new port then fails to open,
+   * the object is closed. A port that cannot be closed stays open and bound, and nothing else is
+   * opened.
    */
   public void open(String portName) {
     if (beginExclusive()) {

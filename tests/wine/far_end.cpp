@@ -1,0 +1,377 @@
+// The Linux end of the lines behind Wine's COM1 and COM2, and the runner of
+// one group of scenarios of the stand-in VM (host/).
+//
+// usage: wine-far-end SESSION_DIR HOST_EXE GROUP [TIME_LIMIT_SECONDS]
+//
+// SESSION_DIR holds ports/ (the symlinks the prefix maps COM1 and COM2 to)
+// and wineserver.pid (wine-session.sh). The far end points each symlink at a
+// fresh pseudo-terminal whose master it holds, runs `wine HOST_EXE GROUP` in
+// a work directory of its own, and answers the host's requests: a line
+// "far <request>" on the host's output gets one line back on its input.
+// Every other line the host writes is passed on. The exit status is the
+// host's; a host still running at the time limit is ended and fails the run.
+//
+//   fresh                    new pseudo-terminals behind COM1 and COM2
+//   state PORT               "open" while the device is open on the Windows side, else "closed"
+//   termios PORT             the device's settings, as the kernel holds them
+//   send PORT HEX            the bytes, written at once
+//   send-after PORT MS HEX   answered at once; the bytes follow MS ms later
+//   hangup-after PORT MS     answered at once; the line hangs up MS ms later
+//   receive PORT COUNT MS    "got HEX": what arrives within MS ms, at most COUNT bytes
+//   reg ARGS...              "status N" of `wine reg ARGS...`
+//
+// A delayed action also logs the processor time the host and wineserver
+// used while it was due: what a read that waits for it costs.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hex_text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+[[noreturn]] void die(const std::string &what) {
+  std::fprintf(stderr, "wine-far-end: %s\n", what.c_str());
+  std::exit(2);
+}
+
+// One pseudo-terminal: the master here, the slave behind a symlink that the
+// prefix maps to a COM port.
+struct Line {
+  int master = -1;
+  std::string link;
+
+  void replace() {
+    if (master >= 0) {
+      close(master);
+    }
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+      die("no pseudo-terminal: " + std::string(std::strerror(errno)));
+    }
+    // Swapped in one step, so that Wine never finds the link missing.
+    const std::string fresh = link + ".new";
+    unlink(fresh.c_str());
+    if (symlink(ptsname(master), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+      die("cannot point " + link + " at " + ptsname(master));
+    }
+  }
+  // The master reads as hung up while no one has the slave open.
+  bool slaveOpen() const {
+    pollfd probe{master, POLLIN, 0};
+    return master >= 0 && poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0;
+  }
+  void hangUp() {
+    close(master);
+    master = -1;
+  }
+};
+
+std::string speedOf(speed_t code) {
+  const std::map<speed_t, const char *> speeds = {
+      {B1200, "1200"},   {B2400, "2400"},   {B4800, "4800"},   {B9600, "9600"},
+      {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
+  auto known = speeds.find(code);
+  return known != speeds.end() ? known->second : "code" + std::to_string(code);
+}
+
+// What the kernel holds for the slave: on Linux, termios requests on a
+// pseudo-terminal's master act on its slave.
+std::string settingsOf(int master) {
+  termios t{};
+  if (tcgetattr(master, &t) != 0) {
+    return "unreadable";
+  }
+  const std::pair<const char *, bool> flags[] = {
+      {"parenb", (t.c_cflag & PARENB) != 0},   {"cstopb", (t.c_cflag & CSTOPB) != 0},
+      {"crtscts", (t.c_cflag & CRTSCTS) != 0}, {"ixon", (t.c_iflag & IXON) != 0},
+      {"ixoff", (t.c_iflag & IXOFF) != 0},     {"icrnl", (t.c_iflag & ICRNL) != 0},
+      {"istrip", (t.c_iflag & ISTRIP) != 0},   {"icanon", (t.c_lflag & ICANON) != 0},
+      {"echo", (t.c_lflag & ECHO) != 0},       {"isig", (t.c_lflag & ISIG) != 0},
+      {"opost", (t.c_oflag & OPOST) != 0}};
+  const int size = (t.c_cflag & CSIZE) == CS5   ? 5
+                   : (t.c_cflag & CSIZE) == CS6 ? 6
+                   : (t.c_cflag & CSIZE) == CS7 ? 7
+                                                : 8;
+  std::string out =
+      speedOf(cfgetispeed(&t)) + "/" + speedOf(cfgetospeed(&t)) + " cs" + std::to_string(size);
+  for (const auto &flag : flags) {
+    out += std::string(" ") + (flag.second ? "" : "-") + flag.first;
+  }
+  return out;
+}
+
+std::string receive(int master, std::size_t count, milliseconds within) {
+  std::string got;
+  const auto end = Clock::now() + within;
+  while (got.size() < count && Clock::now() < end) {
+    pollfd wait{master, POLLIN, 0};
+    poll(&wait, 1, 10);
+    char chunk[4096];
+    const ssize_t n = read(master, chunk, std::min(sizeof chunk, count - got.size()));
+    if (n > 0) {
+      got.append(chunk, static_cast<std::size_t>(n));
+    } else {
+      usleep(5000);  // no one has the slave open: the master reads as hung up
+    }
+  }
+  return got;
+}
+
+// Processor time of a process and all its threads so far, in ms.
+long cpuMs(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t end = text.rfind(')');
+  if (pid <= 0 || end == std::string::npos) {
+    return -1;
+  }
+  std::istringstream fields(text.substr(end + 2));
+  std::string skip;
+  long user = 0, system = 0;
+  for (int field = 3; field < 14; ++field) {
+    fields >> skip;
+  }
+  fields >> user >> system;
+  return (user + system) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+pid_t start(const std::vector<std::string> &args, int in, int out) {
+  std::vector<char *> argv;
+  for (const std::string &arg : args) {
+    argv.push_back(const_cast<char *>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// waitpid with a deadline; a process still running then is killed.
+int finish(pid_t pid, Clock::time_point deadline, const std::string &what) {
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() >= deadline) {
+      std::printf("wine-far-end: %s still running at the time limit; ended\n", what.c_str());
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    usleep(5000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Delayed {
+  Clock::time_point due;
+  Clock::time_point asked;
+  std::string port;
+  std::string bytes;  // empty: hang up
+  long hostCpu, serverCpu;
+};
+
+class FarEnd {
+ public:
+  FarEnd(const std::string &session, pid_t server) : server(server) {
+    for (const char *name : {"COM1", "COM2"}) {
+      lines[name].link = session + "/ports/" + name;
+      lines[name].replace();
+    }
+  }
+
+  std::string answer(const std::string &request, pid_t host, Clock::time_point deadline) {
+    std::istringstream words(request);
+    std::string verb, port;
+    words >> verb;
+    if (verb == "fresh") {
+      delayed.clear();
+      for (auto &entry : lines) {
+        entry.second.replace();
+      }
+      return "ok";
+    }
+    if (verb == "reg") {
+      std::vector<std::string> args = {"wine", "reg"};
+      for (std::string arg; words >> arg;) {
+        args.push_back(arg);
+      }
+      const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+      const int status = finish(start(args, devNull, devNull), deadline, "wine reg");
+      close(devNull);
+      return "status " + std::to_string(status);
+    }
+    words >> port;
+    auto found = lines.find(port);
+    if (found == lines.end()) {
+      return "no port " + port;
+    }
+    Line &target = found->second;
+    if (verb == "state") {
+      return target.slaveOpen() ? "open" : "closed";
+    }
+    if (verb == "termios") {
+      return settingsOf(target.master);
+    }
+    if (verb == "send") {
+      std::string text;
+      words >> text;
+      const std::string bytes = unhex<std::string>(text);
+      return write(target.master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size())
+                 ? "ok"
+                 : "short write";
+    }
+    if (verb == "receive") {
+      std::size_t count = 0;
+      long ms = 0;
+      words >> count >> ms;
+      return "got " + hex(receive(target.master, count, milliseconds(ms)));
+    }
+    if (verb == "send-after" || verb == "hangup-after") {
+      long ms = 0;
+      std::string text;
+      words >> ms >> text;
+      const auto now = Clock::now();
+      delayed.push_back({now + milliseconds(ms), now, port, unhex<std::string>(text), cpuMs(host),
+                         cpuMs(server)});
+      return "ok";
+    }
+    return "unknown request";
+  }
+
+  // The delayed actions that are due; returns the time until the next one.
+  int runDue(pid_t host) {
+    int wait = 100;
+    for (auto next = delayed.begin(); next != delayed.end();) {
+      const auto now = Clock::now();
+      if (next->due > now) {
+        wait = std::min<int>(wait,
+                             std::chrono::duration_cast<milliseconds>(next->due - now).count() + 1);
+        ++next;
+        continue;
+      }
+      const long ms = std::chrono::duration_cast<milliseconds>(now - next->asked).count();
+      std::printf(
+          "far end: %s on %s after %ld ms; meanwhile the host used %ld ms of processor "
+          "time, wineserver %ld ms\n",
+          next->bytes.empty() ? "hung up" : "sent", next->port.c_str(), ms,
+          cpuMs(host) - next->hostCpu, cpuMs(server) - next->serverCpu);
+      Line &target = lines[next->port];
+      if (next->bytes.empty()) {
+        target.hangUp();
+      } else if (write(target.master, next->bytes.data(), next->bytes.size()) < 0) {
+        std::printf("far end: writing to %s failed\n", next->port.c_str());
+      }
+      next = delayed.erase(next);
+    }
+    return wait;
+  }
+
+ private:
+  std::map<std::string, Line> lines;
+  std::vector<Delayed> delayed;
+  pid_t server;
+};
+
+pid_t serverPid(const std::string &session) {
+  std::ifstream file(session + "/wineserver.pid");
+  pid_t pid = -1;
+  file >> pid;
+  return pid;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 4) {
+    die("usage: wine-far-end SESSION_DIR HOST_EXE GROUP [TIME_LIMIT_SECONDS]");
+  }
+  const std::string session = std::filesystem::absolute(argv[1]), hostExe = argv[2],
+                    group = argv[3];
+  const auto deadline = Clock::now() + std::chrono::seconds(argc > 4 ? std::atoi(argv[4]) : 120);
+  signal(SIGPIPE, SIG_IGN);
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  // The host's working directory, and that of `wine reg import`.
+  const std::filesystem::path work = session + "/work-" + group;
+  std::filesystem::remove_all(work);
+  std::filesystem::create_directories(work);
+  std::filesystem::current_path(work);
+  FarEnd farEnd(session, serverPid(session));
+
+  int toHost[2], fromHost[2];
+  if (pipe2(toHost, O_CLOEXEC) != 0 || pipe2(fromHost, O_CLOEXEC) != 0) {
+    die("no pipes");
+  }
+  const pid_t host = start({"wine", hostExe, group}, toHost[0], fromHost[1]);
+  close(toHost[0]);
+  close(fromHost[1]);
+
+  // The host's end is its exit, not the end of its output: Wine processes it
+  // starts (the desktop, services) inherit the pipe and outlive it.
+  std::string pending;
+  bool exited = false;
+  int status = 1;
+  for (;;) {
+    if (!exited && Clock::now() >= deadline) {
+      finish(host, deadline, "the host");
+      break;
+    }
+    int waitStatus = 0;
+    if (!exited && waitpid(host, &waitStatus, WNOHANG) == host) {
+      exited = true;
+      status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 1;
+    }
+    pollfd out{fromHost[0], POLLIN, 0};
+    ssize_t n = 0;
+    if (poll(&out, 1, exited ? 0 : std::min(farEnd.runDue(host), 20)) > 0) {
+      char chunk[4096];
+      n = read(fromHost[0], chunk, sizeof chunk);
+      pending.append(chunk, n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+      }
+      if (line.rfind("far ", 0) == 0) {
+        const std::string reply = farEnd.answer(line.substr(4), host, deadline) + "\n";
+        if (write(toHost[1], reply.data(), reply.size()) < 0) {
+          std::printf("wine-far-end: the host stopped listening\n");
+        }
+      } else {
+        std::printf("%s\n", line.c_str());
+      }
+    }
+    if (exited && n <= 0) {
+      break;  // everything the host wrote is handled
+    }
+  }
+  std::filesystem::current_path(session);
+  std::filesystem::remove_all(work);
+  return status;
+}

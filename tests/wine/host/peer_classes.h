@@ -1,0 +1,56 @@
+#pragma once
+
+// quorin.io.comm.CESerialPort and CECommDriver as the stand-in VM runs them:
+// the eight natives found in tarvesk.dll by name, called with references of
+// a fresh frame, and the port's lock, which keeps open and close from running
+// while another native of the same port is in progress.
+#include <windows.h>
+
+#include <string>
+
+#include "stand_in_vm.h"
+
+namespace standin {
+
+struct Natives {
+  explicit Natives(HMODULE library);  // a missing export ends the run
+
+  void(JNICALL *open)(JNIEnv *, jobject, jstring);
+  jboolean(JNICALL *close)(JNIEnv *, jobject);
+  jint(JNICALL *read)(JNIEnv *, jobject, jbyteArray, jint, jint);
+  void(JNICALL *write)(JNIEnv *, jobject, jint);
+  jint(JNICALL *available)(JNIEnv *, jobject);
+  jboolean(JNICALL *setSerialPortParams)(JNIEnv *, jobject, jint, jint, jint, jint);
+  jobject(JNICALL *findSerialPorts)(JNIEnv *, jclass);
+  jobject(JNICALL *findParallelPorts)(JNIEnv *, jclass);
+};
+
+class SerialPort {
+ public:
+  SerialPort(Vm &vm, const Natives &natives);
+  SerialPort(const SerialPort &) = delete;
+  SerialPort &operator=(const SerialPort &) = delete;
+
+  void open(const std::u16string &portName);
+  bool isOpen() const;
+  jlong nativeHandle() const { return self->nativeHandle; }
+  bool close();
+  int read(Object *bytes, int off, int len);
+  void write(int value);
+  int available();
+  bool setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);
+
+ private:
+  class Call;
+
+  Vm &vm;
+  const Natives &natives;
+  Object *self;
+  SRWLOCK lock = SRWLOCK_INIT;
+};
+
+// CECommDriver's static natives: the vector returned, or nullptr for null.
+Object *findSerialPorts(Vm &vm, const Natives &natives);
+Object *findParallelPorts(Vm &vm, const Natives &natives);
+
+}  // namespace standin

@@ -1,0 +1,506 @@
+// tarvesk.dll driven as a Java program drives it, through the public methods
+// of CESerialPort and CECommDriver, against Wine's serial, registry and
+// message-box code. wine-far-end (../far_end.cpp) holds the far end of each
+// line and answers requests on this program's standard input and output.
+//
+// usage: tarvesk-wine-host GROUP
+// Exit status 0 when every scenario of the group passed, 1 when one failed,
+// 3 when the stand-in VM ended the run (JNI misuse, a probe's expected end).
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "hex_text.h"
+#include "message_boxes.h"
+#include "peer_classes.h"
+#include "stand_in_vm.h"
+#include "vm_probes.h"
+
+namespace {
+
+using namespace standin;
+using Bytes = std::vector<unsigned char>;
+using Names = std::vector<std::u16string>;
+using Messages = std::vector<Message>;
+
+struct Run {
+  Vm &vm;
+  const Natives &natives;
+  MessageBoxes &boxes;
+};
+
+void say(const std::string &line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+// Checks: a failed one is reported at once and fails the scenario.
+int failures = 0;
+
+bool expect(bool ok, const std::string &what) {
+  if (!ok) {
+    ++failures;
+    say("  FAILED: " + what);
+  }
+  return ok;
+}
+
+template <typename Number>
+std::enable_if_t<std::is_arithmetic_v<Number>, std::string> describe(Number value) {
+  return std::to_string(+value);  // a byte as a number
+}
+std::string describe(const std::string &text) { return "\"" + text + "\""; }
+std::string describe(const std::u16string &text) {
+  std::string out;
+  for (char16_t unit : text) {
+    out.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+  }
+  return describe(out);
+}
+std::string describe(const Message &message) {
+  return describe(message.caption) + ": " + describe(message.text);
+}
+template <typename T>
+std::string describe(const std::vector<T> &items) {
+  std::string out = "[";
+  for (const T &item : items) {
+    out += (out.size() > 1 ? ", " : "") + describe(item);
+  }
+  return out + "]";
+}
+
+// The expected value takes the type of the actual one ("ok" is a string).
+template <typename T>
+struct Expected {
+  using Type = T;
+};
+
+template <typename T>
+bool expectEqual(const T &actual, const typename Expected<T>::Type &expected,
+                 const std::string &what) {
+  return expect(actual == expected,
+                what + ": got " + describe(actual) + ", expected " + describe(expected));
+}
+
+void expectMessages(Run &run, const Messages &expected, const std::string &when) {
+  expectEqual(run.boxes.take(), expected, "message boxes " + when);
+}
+
+// Requests to the far end.
+
+std::string farEnd(const std::string &request) {
+  say("far " + request);
+  char reply[16384];
+  if (std::fgets(reply, sizeof reply, stdin) == nullptr) {
+    Vm::fail("the far end did not answer \"" + request + "\"");
+  }
+  std::string answer(reply);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) {
+    answer.pop_back();
+  }
+  return answer;
+}
+
+void farSends(const char *port, const Bytes &bytes) {
+  expectEqual(farEnd(std::string("send ") + port + " " + hex(bytes)), "ok", "the far end sends");
+}
+
+Bytes farReceives(const char *port, std::size_t count, int withinMs) {
+  const std::string reply = farEnd(std::string("receive ") + port + " " + std::to_string(count) +
+                                   " " + std::to_string(withinMs));
+  return unhex<Bytes>(reply.substr(reply.find(' ') + 1));
+}
+
+std::string farState(const char *port) { return farEnd(std::string("state ") + port); }
+
+void expectSettings(const std::string &start, const std::string &when) {
+  const std::string settings = farEnd("termios COM1");
+  expect(settings.rfind(start, 0) == 0,
+         "COM1's settings " + when + ": " + settings + ", expected " + start + "...");
+}
+
+Bytes allByteValues() {
+  Bytes all;
+  for (int value = 0; value < 256; ++value) {
+    all.push_back(static_cast<unsigned char>(value));
+  }
+  return all;
+}
+
+Object *byteArray(Vm &vm, const Bytes &contents) {
+  Object *array = vm.make(Object::Kind::ByteArray);
+  array->bytes.assign(contents.begin(), contents.end());
+  return array;
+}
+
+Bytes contents(const Object *array) { return Bytes(array->bytes.begin(), array->bytes.end()); }
+
+// Polls what a check needs for at most limitMs, as a bound on arrival.
+template <typename Condition>
+bool within(DWORD limitMs, Condition condition) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > limitMs) {
+      return false;
+    }
+    Sleep(5);
+  }
+  return true;
+}
+
+// Opening and closing, line settings and their messages.
+
+void opensWithAndWithoutTheColon(Run &run) {
+  for (const std::u16string name : {u"COM1:", u"COM1"}) {
+    SerialPort port(run.vm, run.natives);
+    port.open(name);
+    expect(port.isOpen(), "open(" + describe(name) + ") opens the port");
+    expectEqual(farState("COM1"), "open", "the device after open(" + describe(name) + ")");
+    expect(port.close(), "close() after open(" + describe(name) + ") is true");
+    expectEqual(farState("COM1"), "closed", "the device after close()");
+    expectEqual(port.nativeHandle(), -1, "nativeHandle after close()");
+  }
+  expectMessages(run, {}, "while opening and closing");
+}
+
+void theDefaultsReachTheDevice(Run &run) {
+  const std::string before = farEnd("termios COM1");
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  // A new pseudo-terminal is cooked at 38400 baud: every value here changes.
+  expect(before.rfind("38400/38400 cs8 -parenb -cstopb -crtscts ixon", 0) == 0,
+         "a new device starts cooked at 38400: " + before);
+  expectEqual(farEnd("termios COM1"),
+              std::string("9600/9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff -icrnl -istrip "
+                          "-icanon -echo -isig -opost"),
+              "the device's settings after open: 9600 8N1, raw, no flow control");
+  port.close();
+  expectMessages(run, {}, "while opening");
+}
+
+void lineSettingsAreTakenOrRefusedWithTheirMessages(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expect(port.setSerialPortParams(115200, 8, 2, 0), "115200 8N2 is taken");
+  expectSettings("115200/115200 cs8 -parenb cstopb ", "after 115200 8N2");
+  expect(port.setSerialPortParams(19200, 8, 1, 0), "19200 8N1 is taken");
+  expectSettings("19200/19200 cs8 -parenb -cstopb ", "after 19200 8N1");
+  const struct {
+    int dataBits, stopBits, parity;
+    const char16_t *text;
+  } invalid[] = {{9, 1, 0, u"Invalid number of data bits"},
+                 {8, 0, 7, u"Invalid number of stop bits"},
+                 {8, 3, 5, u"Invalid Parity"}};
+  for (const auto &values : invalid) {
+    expect(!port.setSerialPortParams(9600, values.dataBits, values.stopBits, values.parity),
+           "invalid line settings are refused");
+    expectMessages(run, {{u"Error", values.text}}, "for invalid line settings");
+  }
+  expectSettings("19200/19200 cs8 -parenb -cstopb ", "after the refusals");
+  port.close();
+}
+
+void afterCloseEveryNativeDoesNothing(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expect(port.close(), "the first close() is true");
+  expect(!port.close(), "a second close() is false");
+  Object *bytes = byteArray(run.vm, {9, 9});
+  expectEqual(port.read(bytes, 0, 2), -1, "read() after close()");
+  expectEqual(contents(bytes), Bytes{9, 9}, "the array after read()");
+  expectEqual(port.available(), 0, "available() after close()");
+  port.write('A');
+  expectEqual(farReceives("COM1", 1, 200), Bytes{}, "what write() after close() sent");
+  expect(!port.setSerialPortParams(9600, 8, 1, 0), "setSerialPortParams() after close()");
+  expectMessages(run, {}, "after close()");
+  expect(!port.setSerialPortParams(9600, 9, 1, 0), "invalid settings after close()");
+  expectMessages(run, {{u"Error", u"Invalid number of data bits"}}, "for invalid settings");
+}
+
+void openingAnOpenObjectClosesItsPortFirst(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  port.open(u"COM2:");
+  expect(port.isOpen(), "the second open() opens COM2:");
+  expectEqual(farState("COM1"), "closed", "COM1 after open(\"COM2:\")");
+  expectEqual(farState("COM2"), "open", "COM2 after open(\"COM2:\")");
+  port.write('x');
+  expectEqual(farReceives("COM2", 1, 2000), Bytes{'x'}, "what write() sent on COM2");
+  expectEqual(farReceives("COM1", 1, 100), Bytes{}, "what write() sent on COM1");
+  expectMessages(run, {}, "while opening COM2:");
+
+  port.open(u"NOPE:");
+  expectMessages(run, {{u"Error", u"Unable to open the port"}}, "for a port that is not there");
+  expectEqual(farState("COM2"), "closed", "COM2 after open(\"NOPE:\")");
+  expectEqual(port.nativeHandle(), -1, "nativeHandle after a failed reopen");
+  expect(!port.close(), "close() after a failed reopen is false");
+}
+
+void aPortThatIsNotThereStaysClosed(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"TEL1:");
+  expectMessages(run, {{u"Error", u"Unable to open the port"}}, "for a port that is not there");
+  expectEqual(port.nativeHandle(), 0, "nativeHandle of an object never open");
+  expect(!port.close(), "close() of an object never open");
+}
+
+// Data.
+
+void allByteValuesPassBothWays(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  const Bytes all = allByteValues();
+  for (unsigned char value : all) {
+    port.write(value);
+  }
+  expectEqual(farReceives("COM1", all.size(), 5000), all, "what the far end received");
+
+  farSends("COM1", all);
+  expect(within(5000, [&] { return port.available() == 256; }), "all 256 bytes arrive");
+  Object *bytes = byteArray(run.vm, Bytes(all.size()));
+  expectEqual(port.read(bytes, 0, 256), 256, "read() of 256 queued bytes");
+  expectEqual(contents(bytes), all, "the bytes read");
+  port.close();
+}
+
+void availableCountsWhatTheFarEndSent(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expectEqual(port.available(), 0, "available() before anything arrived");
+  farSends("COM1", {1, 2, 3, 4, 5});
+  within(5000, [&] { return port.available() >= 5; });
+  expectEqual(port.available(), 5, "available() after the far end sent 5 bytes");
+  port.close();
+}
+
+void aReadTakesWhatIsQueued(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  farSends("COM1", {1, 2, 3});
+  within(5000, [&] { return port.available() == 3; });
+  Object *bytes = byteArray(run.vm, Bytes(8, 9));
+  expectEqual(port.read(bytes, 2, 5), 3, "read() with 3 bytes queued and room for 5");
+  expectEqual(contents(bytes), Bytes{9, 9, 1, 2, 3, 9, 9, 9}, "the array after read()");
+
+  farSends("COM1", {4, 5, 6, 7, 8});
+  within(5000, [&] { return port.available() == 5; });
+  expectEqual(port.read(bytes, 0, 2), 2, "read() with 5 bytes queued and room for 2");
+  expectEqual(port.available(), 3, "available() after reading 2 of 5");
+  port.close();
+}
+
+void aWaitingReadWakesWhenAByteArrives(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expectEqual(farEnd("send-after COM1 1000 5a"), "ok", "the far end will send");
+  Object *bytes = byteArray(run.vm, Bytes(4));
+  const DWORD start = GetTickCount();
+  expectEqual(port.read(bytes, 0, 4), 1, "read() that waits for one byte");
+  const DWORD waited = GetTickCount() - start;
+  expectEqual(contents(bytes)[0], 0x5a, "the byte read");
+  expect(waited >= 900, "read() waited for the byte, not " + std::to_string(waited) + " ms");
+  say("  read() returned " + std::to_string(waited) + " ms after it began to wait");
+  port.close();
+}
+
+void aReadEndsWhenTheFarEndHangsUp(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expectEqual(farEnd("hangup-after COM1 300"), "ok", "the far end will hang up");
+  Object *bytes = byteArray(run.vm, Bytes(4));
+  const DWORD start = GetTickCount();
+  expectEqual(port.read(bytes, 0, 4), -1, "read() when the far end hangs up");
+  const DWORD waited = GetTickCount() - start;
+  expect(waited >= 250, "read() waited for the hang-up, not " + std::to_string(waited) + " ms");
+  expectEqual(port.available(), 0, "available() after the hang-up");
+  expect(port.close(), "close() after the hang-up");
+}
+
+// Discovery, from keys under HKLM\Drivers\Active made with `wine reg`.
+
+const std::string kActive = "HKLM\\Drivers\\Active";
+
+void clearActiveDrivers() { farEnd("reg delete " + kActive + " /f"); }
+
+void addActiveDriver(const std::string &subkey, const std::string &value, const std::string &data) {
+  expectEqual(farEnd("reg add " + kActive + "\\" + subkey + " /v " + value + " /d " + data + " /f"),
+              "status 0", "wine reg add " + subkey);
+}
+
+Names names(const Object *vector) {
+  Names out;
+  for (const Object *element : vector->elements) {
+    out.push_back(element->text);
+  }
+  return out;
+}
+
+Names listed(Run &run) {
+  Object *ports = findSerialPorts(run.vm, run.natives);
+  if (!expect(ports != nullptr, "findSerialPorts() returns a vector")) {
+    return {};
+  }
+  return names(ports);
+}
+
+void serialPortsAreListedInRegistryOrder(Run &run) {
+  clearActiveDrivers();
+  // Made out of order: Wine keeps subkeys in the order of their names.
+  addActiveDriver("Serial2", "Name", "COM2:");
+  addActiveDriver("Modem", "Name", "TEL1:");
+  addActiveDriver("Serial10", "Name", "COM10:");
+  addActiveDriver("Lower", "Name", "com3:");
+  addActiveDriver("Serial1", "Name", "COM1:");
+  expectEqual(listed(run), Names{u"COM1:", u"COM10:", u"COM2:"}, "the serial ports listed");
+  expectMessages(run, {}, "while listing");
+}
+
+void anEmptyOrMissingListOfDrivers(Run &run) {
+  clearActiveDrivers();
+  expectEqual(farEnd("reg add " + kActive + " /f"), "status 0", "wine reg add");
+  expectEqual(listed(run), Names{}, "the serial ports of an empty list");
+  expectMessages(run, {}, "for an empty list");
+
+  clearActiveDrivers();
+  expect(findSerialPorts(run.vm, run.natives) == nullptr, "findSerialPorts() without the key");
+  expectMessages(run, {{u"Woops.", u"Error: Unable to open key, RegOpenKey = 2, Line = 95"}},
+                 "without the key");
+}
+
+void aMissingOrTooLongNameIsReportedAndSkipped(Run &run) {
+  clearActiveDrivers();
+  addActiveDriver("A", "Name", "COM1:");
+  addActiveDriver("B", "Other", "COM2:");
+  addActiveDriver("C", "Name", "COM45678901234567890:");  // 21 characters
+  addActiveDriver("D", "Name", "COM4567890123456789:");   // 20, the most there is room for
+  expectEqual(listed(run), Names{u"COM1:", u"COM4567890123456789:"}, "the serial ports listed");
+  expectMessages(run,
+                 {{u"Oops", u"Error: Unable to query value, RegQueryValueEx = 2, Line = 148"},
+                  {u"Oops", u"Error: Unable to query value, RegQueryValueEx = 234, Line = 148"}},
+                 "for the entries without a usable name");
+}
+
+void sixtyFourPortsFitTheLocalReferences(Run &run) {
+  clearActiveDrivers();
+  // One `wine reg import` instead of 64 `wine reg add`.
+  FILE *file = std::fopen("ports.reg", "wb");
+  std::fputs("REGEDIT4\r\n", file);
+  Names expected;
+  for (int i = 1; i <= 64; ++i) {
+    std::fprintf(file,
+                 "\r\n[HKEY_LOCAL_MACHINE\\Drivers\\Active\\Port%02d]\r\n\"Name\"=\"COM%d:\"\r\n",
+                 i, i);
+    const std::string name = "COM" + std::to_string(i) + ":";
+    expected.emplace_back(name.begin(), name.end());
+  }
+  std::fclose(file);
+  expectEqual(farEnd("reg import ports.reg"), "status 0", "wine reg import");
+  expectEqual(listed(run), expected, "the 64 serial ports listed");
+}
+
+void anAddElementThatThrowsEndsTheList(Run &run) {
+  clearActiveDrivers();
+  addActiveDriver("Serial1", "Name", "COM1:");
+  addActiveDriver("Serial2", "Name", "COM2:");
+  addActiveDriver("Serial3", "Name", "COM3:");
+  run.vm.addElementFailsFrom = 1;
+  Object *ports = findSerialPorts(run.vm, run.natives);
+  run.vm.addElementFailsFrom = static_cast<std::size_t>(-1);
+  const Object *thrown = run.vm.takeException();
+  expect(thrown != nullptr && thrown->className == "java/lang/OutOfMemoryError",
+         "the OutOfMemoryError of addElement reaches the caller");
+  expect(ports != nullptr && names(ports) == Names{u"COM1:"},
+         "the vector holds the port added before the failure");
+  expectMessages(run, {}, "when addElement throws");
+}
+
+void parallelPortsAreNoneAndNew(Run &run) {
+  Object *first = findParallelPorts(run.vm, run.natives);
+  Object *second = findParallelPorts(run.vm, run.natives);
+  expect(first != nullptr && second != nullptr && first != second,
+         "findParallelPorts() returns a new vector each time");
+  expect(first != nullptr && first->elements.empty(), "the vector is empty");
+}
+
+struct Scenario {
+  const char *group;
+  const char *name;
+  void (*run)(Run &);
+};
+
+const Scenario kScenarios[] = {
+    {"open_close", "COM1: and COM1 both open the port", opensWithAndWithoutTheColon},
+    {"open_close", "the defaults reach the device", theDefaultsReachTheDevice},
+    {"open_close", "line settings are taken or refused with their messages",
+     lineSettingsAreTakenOrRefusedWithTheirMessages},
+    {"open_close", "after close every native does nothing", afterCloseEveryNativeDoesNothing},
+    {"open_close", "opening an open object closes its port first",
+     openingAnOpenObjectClosesItsPortFirst},
+    {"open_close", "a port that is not there stays closed", aPortThatIsNotThereStaysClosed},
+    {"data", "all 256 byte values pass both ways", allByteValuesPassBothWays},
+    {"data", "available counts what the far end sent", availableCountsWhatTheFarEndSent},
+    {"data", "a read takes what is queued", aReadTakesWhatIsQueued},
+    {"data", "a waiting read wakes when a byte arrives", aWaitingReadWakesWhenAByteArrives},
+    {"data", "a read ends when the far end hangs up", aReadEndsWhenTheFarEndHangsUp},
+    {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
+    {"discovery", "an empty or missing list of drivers", anEmptyOrMissingListOfDrivers},
+    {"discovery", "a missing or too long name is reported and skipped",
+     aMissingOrTooLongNameIsReportedAndSkipped},
+    {"discovery", "64 ports fit the local references", sixtyFourPortsFitTheLocalReferences},
+    {"discovery", "an addElement that throws ends the list", anAddElementThatThrowsEndsTheList},
+    {"discovery", "parallel ports are none, in a new vector", parallelPortsAreNoneAndNew},
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  if (argc != 2) {
+    say("usage: tarvesk-wine-host GROUP");
+    return 2;
+  }
+  const std::string group = argv[1];
+  HMODULE library = LoadLibraryW(L"tarvesk.dll");
+  if (library == nullptr) {
+    Vm::fail("LoadLibraryW(tarvesk.dll) failed with error " + std::to_string(GetLastError()));
+  }
+  Vm vm;
+  const Natives natives(library);
+  MessageBoxes boxes;
+  Run run{vm, natives, boxes};
+  if (group.rfind("probe.", 0) == 0) {
+    runProbe(vm, group.substr(6));
+    say("the stand-in VM let the misuse of " + group + " pass");
+    return 1;
+  }
+
+  int scenarios = 0, failed = 0;
+  for (const Scenario &scenario : kScenarios) {
+    if (group != scenario.group) {
+      continue;
+    }
+    ++scenarios;
+    say(std::string("scenario: ") + scenario.name);
+    farEnd("fresh");
+    failures = 0;
+    scenario.run(run);
+    expectMessages(run, {}, "left over");
+    expect(vm.takeException() == nullptr, "no exception left pending");
+    say(failures == 0 ? "  ok" : "  FAILED");
+    failed += failures > 0;
+  }
+  if (scenarios == 0) {
+    say("no scenarios in group " + group);
+    return 2;
+  }
+  say(std::to_string(scenarios - failed) + " of " + std::to_string(scenarios) +
+      " scenarios passed");
+  return failed == 0 ? 0 : 1;
+}
