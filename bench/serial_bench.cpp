@@ -32,6 +32,11 @@ constexpr long kRoundTrips = 5000;
 constexpr long kIdleSeconds = 3;
 constexpr int kDefaultRounds = 5;
 constexpr unsigned kRunLimitSeconds = 60;  // a run that hangs ends the benchmark
+// Before a round, wait (up to a limit) for the rest of the machine to use at
+// most this share of the CPUs: other work on a 2-core machine moves the
+// figures by tens of percent.
+constexpr double kQuietShare = 0.10;
+constexpr int kLongestQuietWaitSeconds = 60;
 
 [[noreturn]] void fail(const std::string &what) {
   std::fprintf(stderr, "serial_bench: %s\n", what.c_str());
@@ -226,6 +231,36 @@ std::string spread(const std::vector<double> &values) {
   return text;
 }
 
+// The share of all CPUs that was busy over half a second.
+double busyShare() {
+  const auto sample = [](double &busy, double &all) {
+    std::ifstream file("/proc/stat");
+    std::string cpu;
+    file >> cpu;
+    busy = all = 0;
+    double ticks[8] = {};  // user nice system idle iowait irq softirq steal
+    for (int i = 0; i < 8 && file >> ticks[i]; ++i) {
+      all += ticks[i];
+      busy += i == 3 || i == 4 ? 0 : ticks[i];
+    }
+  };
+  double busy0, all0, busy1, all1;
+  sample(busy0, all0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  sample(busy1, all1);
+  return all1 > all0 ? (busy1 - busy0) / (all1 - all0) : 0;
+}
+
+// Waits for a quiet machine; returns the busy share it settled for.
+double waitForQuiet() {
+  double share = busyShare();
+  for (int waited = 0; share > kQuietShare && waited < kLongestQuietWaitSeconds; ++waited) {
+    share = busyShare();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  return share;
+}
+
 std::string loadAverage() {
   std::ifstream file("/proc/loadavg");
   std::string one, five, fifteen;
@@ -321,6 +356,7 @@ int main(int argc, char **argv) {
   Results results[3];
   std::printf("round  program     bulk read    writes   trip median  idle CPU\n");
   for (int round = 1; round <= rounds; ++round) {
+    std::printf("%5d  (machine %.0f%% busy before the round)\n", round, 100 * waitForQuiet());
     for (int i = 0; i < 3; ++i) {
       Results &r = results[i];
       runRound(*programs[i], r, true);
