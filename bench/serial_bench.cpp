@@ -6,6 +6,7 @@
 // pseudo-terminal, keeps its master side and serves it: it writes a bulk
 // stream, drains single-byte writes, echoes round trips, or stays silent.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -208,16 +209,24 @@ double quantile(std::vector<T> values, double q) {
 
 double median(const std::vector<double> &values) { return quantile(values, 0.5); }
 
-void runRound(Program &program, Results &results, bool withIdle) {
-  const double bulkSeconds = 1e-9 * program.run("bulk", kBulkBytes, feed)[0];
-  results.bulkMiBps.push_back(static_cast<double>(kBulkBytes >> 20) / bulkSeconds);
-  const double writeSeconds = 1e-9 * program.run("writes", kSingleWrites, drain)[0];
-  results.writesPerSecond.push_back(static_cast<double>(kSingleWrites) / writeSeconds);
-  const std::vector<long long> trips = program.run("trips", kRoundTrips, echo);
-  results.tripMedianUs.push_back(1e-3 * quantile(trips, 0.5));
-  results.tripNanos.insert(results.tripNanos.end(), trips.begin(), trips.end());
-  if (withIdle) {
-    results.idleCpuUs.push_back(1e-3 * program.run("idle", kIdleSeconds, staySilent)[0]);
+// One round: each workload run by every program in turn, so that what load
+// comes from elsewhere on the machine falls on all of them alike.
+void runRound(Program *const (&programs)[3], Results (&results)[3], bool withIdle) {
+  for (int i = 0; i < 3; ++i) {
+    const double seconds = 1e-9 * programs[i]->run("bulk", kBulkBytes, feed)[0];
+    results[i].bulkMiBps.push_back(static_cast<double>(kBulkBytes >> 20) / seconds);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const double seconds = 1e-9 * programs[i]->run("writes", kSingleWrites, drain)[0];
+    results[i].writesPerSecond.push_back(static_cast<double>(kSingleWrites) / seconds);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<long long> trips = programs[i]->run("trips", kRoundTrips, echo);
+    results[i].tripMedianUs.push_back(1e-3 * quantile(trips, 0.5));
+    results[i].tripNanos.insert(results[i].tripNanos.end(), trips.begin(), trips.end());
+  }
+  for (int i = 0; withIdle && i < 3; ++i) {
+    results[i].idleCpuUs.push_back(1e-3 * programs[i]->run("idle", kIdleSeconds, staySilent)[0]);
   }
 }
 
@@ -259,6 +268,32 @@ double waitForQuiet() {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
   return share;
+}
+
+// The device works on one CPU and the programs under test on the others, as a
+// real device works beside the application rather than taking turns with it:
+// left to the scheduler, a round trip takes 9 or 50 us by whether the two
+// happen to share a CPU. Nothing is pinned on a machine with one CPU.
+struct Placement {
+  cpu_set_t device, programs;
+  bool separate = false;
+};
+
+Placement placement() {
+  Placement p;
+  sched_getaffinity(0, sizeof p.programs, &p.programs);
+  p.device = p.programs;
+  if (CPU_COUNT(&p.programs) >= 2) {
+    int first = 0;
+    while (!CPU_ISSET(first, &p.programs)) {
+      ++first;
+    }
+    CPU_ZERO(&p.device);
+    CPU_SET(first, &p.device);
+    CPU_CLR(first, &p.programs);
+    p.separate = true;
+  }
+  return p;
 }
 
 std::string loadAverage() {
@@ -338,33 +373,34 @@ int main(int argc, char **argv) {
   const std::string java = argv[2];
   const std::string classPath = argv[3];
   const std::string libraryPath = std::string("-Djava.library.path=") + argv[4];
+  const Placement cpus = placement();
+  sched_setaffinity(0, sizeof cpus.programs, &cpus.programs);  // inherited by the programs
   Program raw("raw C", {argv[1]});
   Program plain("plain JVM", {java, "-cp", classPath, "JavaClient", "plain-jvm"});
   Program tarvesk("tarvesk", {java, "-cp", classPath, libraryPath, "JavaClient", "tarvesk"});
   Program *programs[] = {&raw, &plain, &tarvesk};
+  sched_setaffinity(0, sizeof cpus.device, &cpus.device);
 
   std::printf(
       "each round: %ld MiB in 64 KiB reads, %ld single-byte writes, %ld round trips, "
-      "one read waiting %ld s; load average %s\n",
-      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds, loadAverage().c_str());
-  Results warmUp;
-  for (Program *program : programs) {
-    runRound(*program, warmUp, false);  // lets the JIT compile the loops; not counted
-  }
-  // Rounds alternate between the programs, so that load from elsewhere on the
-  // machine falls on all of them alike.
+      "one read waiting %ld s\n%s; load average %s\n",
+      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds,
+      cpus.separate ? "the device on one CPU, the programs on the others" : "one CPU for all",
+      loadAverage().c_str());
+  Results warmUp[3];
+  runRound(programs, warmUp, false);  // lets the JIT compile the loops; not counted
   Results results[3];
   std::printf("round  program     bulk read    writes   trip median  idle CPU\n");
   for (int round = 1; round <= rounds; ++round) {
     std::printf("%5d  (machine %.0f%% busy before the round)\n", round, 100 * waitForQuiet());
+    runRound(programs, results, true);
     for (int i = 0; i < 3; ++i) {
-      Results &r = results[i];
-      runRound(*programs[i], r, true);
+      const Results &r = results[i];
       std::printf("%5d  %-10s %6.1f MiB/s %5.0f k/s %7.1f µs %6.0f µs\n", round,
                   programs[i]->name.c_str(), r.bulkMiBps.back(), r.writesPerSecond.back() / 1e3,
                   r.tripMedianUs.back(), r.idleCpuUs.back());
-      std::fflush(stdout);
     }
+    std::fflush(stdout);
   }
 
   std::printf("\nload average %s\n\n", loadAverage().c_str());
