@@ -1,0 +1,159 @@
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.RandomAccessFile;
+import java.lang.management.ManagementFactory;
+import java.lang.management.ThreadMXBean;
+import java.nio.charset.StandardCharsets;
+import quorin.io.comm.CESerialPort;
+
+/**
+ * A Java program under test for serial_bench: "plain-jvm" uses RandomAccessFile on the tty (the
+ * JVM's own floor), "tarvesk" uses the public methods of CESerialPort, as an application would.
+ * Both run the same workloads: one order a line on stdin, the port opened, "ready", the workload,
+ * the port closed, then the times measured here on stdout.
+ */
+public final class JavaClient {
+  private JavaClient() {}
+
+  /** What the workloads need of a serial line. */
+  private interface Line {
+    /** Waits for at least one byte; the count read, or -1. */
+    int read(byte[] b, int off, int len) throws IOException;
+
+    void write(int b) throws IOException;
+
+    void close() throws IOException;
+  }
+
+  private static final class FileLine implements Line {
+    private final RandomAccessFile file;
+
+    FileLine(String path) throws IOException { file = new RandomAccessFile(path, "rw"); }
+
+    @Override
+    public int read(byte[] b, int off, int len) throws IOException {
+      return file.read(b, off, len);
+    }
+
+    @Override
+    public void write(int b) throws IOException {
+      file.write(b);
+    }
+
+    @Override
+    public void close() throws IOException {
+      file.close();
+    }
+  }
+
+  private static final class TarveskLine implements Line {
+    private final CESerialPort port = new CESerialPort();
+
+    TarveskLine(String path) {
+      port.open(path);
+      if (!port.isOpen()) {
+        throw new IllegalStateException("cannot open " + path);
+      }
+    }
+
+    @Override
+    public int read(byte[] b, int off, int len) {
+      return port.read(b, off, len);
+    }
+
+    @Override
+    public void write(int b) {
+      port.write(b);
+    }
+
+    @Override
+    public void close() {
+      port.close();
+    }
+  }
+
+  private static int readSome(Line line, byte[] b, int len) throws IOException {
+    int n = line.read(b, 0, len);
+    if (n < 0) {
+      throw new IOException("read failed");
+    }
+    return n;
+  }
+
+  private static String bulkRead(Line line, long total) throws IOException {
+    byte[] buffer = new byte[65536];
+    long start = System.nanoTime();
+    for (long got = 0; got < total;) {
+      got += readSome(line, buffer, buffer.length);
+    }
+    return Long.toString(System.nanoTime() - start);
+  }
+
+  private static String singleByteWrites(Line line, long count) throws IOException {
+    long start = System.nanoTime();
+    for (long i = 0; i < count; ++i) {
+      line.write((int) i);
+    }
+    return Long.toString(System.nanoTime() - start);
+  }
+
+  private static String roundTrips(Line line, int count) throws IOException {
+    byte[] one = new byte[1];
+    long[] samples = new long[count];
+    for (int i = 0; i < count; ++i) {
+      long start = System.nanoTime();
+      line.write(one[0]);
+      while (readSome(line, one, 1) == 0) {
+      }
+      samples[i] = System.nanoTime() - start;
+    }
+    StringBuilder report = new StringBuilder();
+    for (long sample : samples) {
+      report.append(sample).append(' ');
+    }
+    return report.toString();
+  }
+
+  private static String idleReadCpu(Line line, ThreadMXBean threads) throws IOException {
+    byte[] one = new byte[1];
+    long before = threads.getCurrentThreadCpuTime();
+    readSome(line, one, 1);
+    return Long.toString(threads.getCurrentThreadCpuTime() - before);
+  }
+
+  public static void main(String[] args) throws IOException {
+    boolean tarvesk = args.length == 1 && args[0].equals("tarvesk");
+    if (!tarvesk && !(args.length == 1 && args[0].equals("plain-jvm"))) {
+      throw new IllegalArgumentException("usage: JavaClient plain-jvm|tarvesk");
+    }
+    ThreadMXBean threads = ManagementFactory.getThreadMXBean();
+    threads.getCurrentThreadCpuTime();
+    BufferedReader orders =
+        new BufferedReader(new InputStreamReader(System.in, StandardCharsets.US_ASCII));
+    for (String order; (order = orders.readLine()) != null;) {
+      String[] words = order.split(" ");
+      String workload = words[0];
+      long count = Long.parseLong(words[2]);
+      Line line = tarvesk ? new TarveskLine(words[1]) : new FileLine(words[1]);
+      String report;
+      try {
+        System.out.println("ready");
+        System.out.flush();
+        if (workload.equals("bulk")) {
+          report = bulkRead(line, count);
+        } else if (workload.equals("writes")) {
+          report = singleByteWrites(line, count);
+        } else if (workload.equals("trips")) {
+          report = roundTrips(line, (int) count);
+        } else {
+          report = idleReadCpu(line, threads);
+        }
+      } finally {
+        line.close();
+      }
+      System.out.println(report);
+      System.out.flush();
+    }
+  }
+}

@@ -1,0 +1,131 @@
+// The raw C baseline for serial_bench: read, write and poll on the tty, the
+// fastest a program can use it. Takes one order a line on stdin, opens the
+// tty, says "ready", runs the workload and reports the times it measured.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void fail(const char *what) {
+  std::fprintf(stderr, "raw client: %s: %s\n", what, std::strerror(errno));
+  std::exit(1);
+}
+
+long long nanosOf(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+long long now() { return nanosOf(CLOCK_MONOTONIC); }
+
+void waitFor(int fd, short events) {
+  pollfd p{fd, events, 0};
+  while (poll(&p, 1, -1) < 0) {
+    if (errno != EINTR) {
+      fail("poll");
+    }
+  }
+}
+
+// Returns at once with what is queued, waiting in poll() only when nothing is.
+ssize_t readSome(int fd, char *buffer, size_t size) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, size);
+    if (n > 0) {
+      return n;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      fail("read");
+    }
+    waitFor(fd, POLLIN);
+  }
+}
+
+void writeByte(int fd, char byte) {
+  while (write(fd, &byte, 1) != 1) {
+    if (errno != EAGAIN && errno != EINTR) {
+      fail("write");
+    }
+    waitFor(fd, POLLOUT);
+  }
+}
+
+std::string bulkRead(int fd, long total) {
+  std::vector<char> buffer(65536);
+  const long long start = now();
+  for (long got = 0; got < total;) {
+    got += readSome(fd, buffer.data(), buffer.size());
+  }
+  return std::to_string(now() - start);
+}
+
+std::string singleByteWrites(int fd, long count) {
+  const long long start = now();
+  for (long i = 0; i < count; ++i) {
+    writeByte(fd, static_cast<char>(i));
+  }
+  return std::to_string(now() - start);
+}
+
+std::string roundTrips(int fd, long count) {
+  std::vector<long long> samples(static_cast<size_t>(count));
+  char byte = 0;
+  for (long long &sample : samples) {
+    const long long start = now();
+    writeByte(fd, byte);
+    readSome(fd, &byte, 1);
+    sample = now() - start;
+  }
+  std::string report;
+  for (long long sample : samples) {
+    report += std::to_string(sample) + ' ';
+  }
+  return report;
+}
+
+std::string idleReadCpu(int fd) {
+  char byte = 0;
+  const long long before = nanosOf(CLOCK_THREAD_CPUTIME_ID);
+  readSome(fd, &byte, 1);
+  return std::to_string(nanosOf(CLOCK_THREAD_CPUTIME_ID) - before);
+}
+
+}  // namespace
+
+int main() {
+  char workload[16];
+  char path[256];
+  long count = 0;
+  while (std::scanf("%15s %255s %ld", workload, path, &count) == 3) {
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      fail(path);
+    }
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const std::string w = workload;
+    const std::string report = w == "bulk"     ? bulkRead(fd, count)
+                               : w == "writes" ? singleByteWrites(fd, count)
+                               : w == "trips"  ? roundTrips(fd, count)
+                                               : idleReadCpu(fd);
+    close(fd);
+    std::printf("%s\n", report.c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
