@@ -12,8 +12,8 @@ endif()
 include(${CMAKE_CURRENT_LIST_DIR}/HostJdkHeaders.cmake)
 
 set(TARVESK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
-add_library(tarvesk SHARED ${TARVESK_CORE_SOURCES} ${TARVESK_WIN32_DIR}/dll_main.cpp
-                           ${TARVESK_WIN32_DIR}/tarvesk.rc)
+add_library(tarvesk SHARED ${TARVESK_PORT_SOURCES} ${TARVESK_NATIVES_SOURCES}
+                           ${TARVESK_WIN32_DIR}/dll_main.cpp ${TARVESK_WIN32_DIR}/tarvesk.rc)
 target_include_directories(tarvesk PRIVATE ${PROJECT_SOURCE_DIR}/src ${TARVESK_WIN32_DIR}/jni
                                            ${JNI_INCLUDE_DIR})
 target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)
