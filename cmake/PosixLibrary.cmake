@@ -9,8 +9,11 @@ endif()
 find_package(Java REQUIRED COMPONENTS Development)
 include(UseJava)
 
-add_library(tarvesk_core OBJECT ${TARVESK_CORE_SOURCES})
-target_include_directories(tarvesk_core PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS})
+# Object libraries, so that the test programs link what the library is made of.
+add_library(tarvesk_port OBJECT ${TARVESK_PORT_SOURCES})
+target_include_directories(tarvesk_port PUBLIC ${PROJECT_SOURCE_DIR}/src)
+add_library(tarvesk_natives OBJECT ${TARVESK_NATIVES_SOURCES})
+target_include_directories(tarvesk_natives PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS})
 
 file(GLOB TARVESK_POSIX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/posix/*.cpp)
 add_library(tarvesk_posix OBJECT ${TARVESK_POSIX_SOURCES})
@@ -19,7 +22,8 @@ target_include_directories(tarvesk_posix PUBLIC ${PROJECT_SOURCE_DIR}/src)
 # Only the JNI functions leave the library; the JVM loads it by this name.
 # Hidden visibility does not reach the std:: templates the code instantiates
 # (libstdc++ declares them visible), so a version script keeps those in as well.
-add_library(tarvesk SHARED $<TARGET_OBJECTS:tarvesk_core> $<TARGET_OBJECTS:tarvesk_posix>)
+add_library(tarvesk SHARED $<TARGET_OBJECTS:tarvesk_port> $<TARGET_OBJECTS:tarvesk_natives>
+                           $<TARGET_OBJECTS:tarvesk_posix>)
 set(TARVESK_EXPORTS_MAP ${CMAKE_CURRENT_BINARY_DIR}/tarvesk-exports.map)
 # Rewritten only when it changes, so configuring again does not relink.
 file(CONFIGURE OUTPUT ${TARVESK_EXPORTS_MAP}

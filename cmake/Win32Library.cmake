@@ -12,8 +12,10 @@ endif()
 include(${CMAKE_CURRENT_LIST_DIR}/HostJdkHeaders.cmake)
 
 set(TARVESK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
-add_library(tarvesk SHARED ${TARVESK_CORE_SOURCES} ${TARVESK_WIN32_DIR}/dll_main.cpp
-                           ${TARVESK_WIN32_DIR}/tarvesk.rc)
+# The version resource, stamped with the project's version.
+configure_file(${TARVESK_WIN32_DIR}/tarvesk.rc.in ${PROJECT_BINARY_DIR}/tarvesk.rc @ONLY)
+add_library(tarvesk SHARED ${TARVESK_PORT_SOURCES} ${TARVESK_NATIVES_SOURCES}
+                           ${TARVESK_WIN32_DIR}/dll_main.cpp ${PROJECT_BINARY_DIR}/tarvesk.rc)
 target_include_directories(tarvesk PRIVATE ${PROJECT_SOURCE_DIR}/src ${TARVESK_WIN32_DIR}/jni
                                            ${JNI_INCLUDE_DIR})
 target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)

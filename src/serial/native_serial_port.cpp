@@ -21,6 +21,27 @@ void NativeSerialPort::openPort(LPCWSTR deviceName) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   GetCommState(handle, &dcb);  // unset fields keep whatever the driver reports
+  setDefaultLineSettings(dcb);
+  if (!SetCommState(handle, &dcb)) {
+    // The device stays open with the driver's own settings.
+    showError(TEXT("Unable to configure the serial port"), TEXT("Error"));
+    return;
+  }
+
+  COMMTIMEOUTS timeouts{};
+  GetCommTimeouts(handle, &timeouts);
+  setDefaultTimeouts(timeouts);
+  if (!SetCommTimeouts(handle, &timeouts)) {
+    showError(TEXT("Unable to set the time-out parameters"), TEXT("Error"));
+    return;
+  }
+
+  // Devices without modem lines refuse these; that is no reason to fail.
+  EscapeCommFunction(handle, SETDTR);
+  EscapeCommFunction(handle, SETRTS);
+}
+
+void NativeSerialPort::setDefaultLineSettings(DCB &dcb) {
   dcb.BaudRate = 9600;
   dcb.fBinary = 1;
   dcb.fParity = 1;  // parity checking stays armed for when parity is switched on
@@ -38,29 +59,14 @@ void NativeSerialPort::openPort(LPCWSTR deviceName) {
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
-  if (!SetCommState(handle, &dcb)) {
-    // The device stays open with the driver's own settings.
-    showError(TEXT("Unable to configure the serial port"), TEXT("Error"));
-    return;
-  }
+}
 
-  // Reads return at once with what is buffered (waitForInput does the
-  // blocking); a write of n bytes gives up after 10 n + 1000 ms.
-  COMMTIMEOUTS timeouts{};
-  GetCommTimeouts(handle, &timeouts);
+void NativeSerialPort::setDefaultTimeouts(COMMTIMEOUTS &timeouts) {
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 10;
   timeouts.WriteTotalTimeoutConstant = 1000;
-  if (!SetCommTimeouts(handle, &timeouts)) {
-    showError(TEXT("Unable to set the time-out parameters"), TEXT("Error"));
-    return;
-  }
-
-  // Devices without modem lines refuse these; that is no reason to fail.
-  EscapeCommFunction(handle, SETDTR);
-  EscapeCommFunction(handle, SETRTS);
 }
 
 bool NativeSerialPort::closePort() {

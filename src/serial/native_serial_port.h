@@ -26,6 +26,14 @@ class NativeSerialPort {
   int bytesAvailable();
   bool setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity);
 
+  // What opening makes of the settings the driver reports: 9600 8N1, no flow
+  // control, DTR and RTS on; the DCB's other fields are kept.
+  static void setDefaultLineSettings(DCB &dcb);
+  // Reads return at once with what is buffered (waitForInput does the
+  // blocking); a write of n bytes gives up after 10 n + 1000 ms. All five are
+  // replaced.
+  static void setDefaultTimeouts(COMMTIMEOUTS &timeouts);
+
  private:
   void openPort(LPCWSTR deviceName);
   bool waitForInput();

@@ -1,24 +1,15 @@
 #!/usr/bin/env bash
-# The library exports its eight JNI functions and nothing else, and needs
-# nothing but the C and C++ runtimes, with no soname and no run path: the JVM
-# loads it by its file name, wherever it is. EXTRA_NEEDED is a pattern of
+# The library exports its JNI functions and nothing else, and needs nothing
+# but the C and C++ runtimes, with no soname and no run path: the JVM loads it
+# by its file name, wherever it is. FUNCTIONS are the JNI functions' names,
+# separated by ";" (TARVESK_JNI_FUNCTIONS); EXTRA_NEEDED is a pattern of
 # further libraries it may need (a sanitized build's runtimes).
-# usage: exported-symbols.sh NM LIBRARY [EXTRA_NEEDED]
+# usage: exported-symbols.sh NM LIBRARY FUNCTIONS [EXTRA_NEEDED]
 set -euo pipefail
 
-nm=$1 library=$2 extra_needed=${3:-}
+nm=$1 library=$2 extra_needed=${4:-}
 
-expected=$(sort <<'NAMES'
-Java_quorin_io_comm_CECommDriver_findParallelPorts
-Java_quorin_io_comm_CECommDriver_findSerialPorts
-Java_quorin_io_comm_CESerialPort_nativeAvailable
-Java_quorin_io_comm_CESerialPort_nativeClose
-Java_quorin_io_comm_CESerialPort_nativeOpen
-Java_quorin_io_comm_CESerialPort_nativeRead
-Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams
-Java_quorin_io_comm_CESerialPort_nativeWrite
-NAMES
-)
+expected=$(tr ';' '\n' <<<"$3" | sort)
 actual=$("$nm" -D --defined-only "$library" | awk '{ print $NF }' | sort)
 
 if [[ "$actual" != "$expected" ]]; then
@@ -33,4 +24,5 @@ if readelf -d "$library" | grep -E 'NEEDED|SONAME|RPATH|RUNPATH' | grep -v -E "\
   echo "$library needs more than the C and C++ runtimes, or names a soname or run path (above)"
   exit 1
 fi
-echo "$library exports exactly the 8 JNI functions and needs only the C and C++ runtimes"
+echo "$library exports exactly the $(wc -l <<<"$expected") JNI functions" \
+  "and needs only the C and C++ runtimes"

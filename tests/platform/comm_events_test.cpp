@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "pseudo_terminal.h"
+#include "bounded_call.h"
+#include "opened_port.h"
 #include "serial/native_serial_port.h"
 
 namespace {
@@ -25,17 +26,12 @@ std::chrono::nanoseconds threadCpuTime() {
   return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
-class CommEvents : public testing::Test {
+class CommEvents : public OpenedPort {
  protected:
   void SetUp() override {
-    port = openLikeTheLibrary(pty.slaveName());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_NO_FATAL_FAILURE(OpenedPort::SetUp());
     ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
   }
-  void TearDown() override { CloseHandle(port); }
-
-  PseudoTerminal pty;
-  HANDLE port = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

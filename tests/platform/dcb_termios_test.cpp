@@ -2,23 +2,20 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/port_record.h"
+#include "serial/native_serial_port.h"
 
 using tarvesk_posix::dcbForTermios;
 using tarvesk_posix::termiosForDcb;
 
 namespace {
 
+// What the library opens a port with, on a driver's usual XON and XOFF.
 DCB plainDcb() {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
-  dcb.BaudRate = 9600;
-  dcb.fBinary = 1;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  dcb.fTXContinueOnXoff = 1;
-  dcb.ByteSize = 8;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
+  NativeSerialPort::setDefaultLineSettings(dcb);
   return dcb;
 }
 

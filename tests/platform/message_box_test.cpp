@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -14,25 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include "bounded_call.h"
 #include "platform/platform.h"
 #include "platform/posix/port_namespace.h"
-#include "pseudo_terminal.h"
 #include "scoped_environment.h"
 
 namespace {
 
 class Messages : public testing::Test {
  protected:
-  std::string logText() const {
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  TempDir dir;
-  std::filesystem::path log = dir.path / "messages.log";
-  ScopedEnv logSetting{"TARVESK_MESSAGE_LOG", log.string()};
+  MessageLog log;
 };
 
 }  // namespace
@@ -40,7 +30,7 @@ class Messages : public testing::Test {
 TEST_F(Messages, AppendsOneUtf8LinePerMessageToTheLog) {
   EXPECT_EQ(MessageBoxW(nullptr, u"Unable to open the port", u"Error", MB_OK), IDOK);
   EXPECT_EQ(MessageBoxW(nullptr, u"caf\u00e9 \U0001F600\nsecond line", u"Oops", MB_OK), IDOK);
-  EXPECT_EQ(logText(),
+  EXPECT_EQ(log.text(),
             "tarvesk: Error: Unable to open the port\n"
             "tarvesk: Oops: caf\xC3\xA9 \xF0\x9F\x98\x80 second line\n");
 }
@@ -48,12 +38,12 @@ TEST_F(Messages, AppendsOneUtf8LinePerMessageToTheLog) {
 // The caller never waits on the log and never loses the line: whatever keeps
 // the log from taking it, the line goes to stderr and the call returns.
 TEST_F(Messages, FallsBackToStderrWhenTheLogCannotBeWritten) {
-  const std::filesystem::path fifo = dir.path / "fifo";
+  const std::filesystem::path fifo = log.dir.path / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::filesystem::create_directory(dir.path / "directory");
+  std::filesystem::create_directory(log.dir.path / "directory");
   const std::pair<const char *, std::string> unwritable[] = {
-      {"in a missing directory", (dir.path / "missing" / "messages.log").string()},
-      {"a directory", (dir.path / "directory").string()},
+      {"in a missing directory", (log.dir.path / "missing" / "messages.log").string()},
+      {"a directory", (log.dir.path / "directory").string()},
       {"a full device", "/dev/full"},
       {"a pipe nobody reads", fifo.string()},
   };
@@ -102,7 +92,7 @@ TEST_F(Messages, MessagesFromSeveralThreadsNeverInterleave) {
   };
 
   reportAtOnce();
-  expectWholeLines(logText());
+  expectWholeLines(log.text());
 
   ScopedEnv noLog("TARVESK_MESSAGE_LOG", "");
   testing::internal::CaptureStderr();

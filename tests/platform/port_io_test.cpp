@@ -8,21 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include "pseudo_terminal.h"
+#include "bounded_call.h"
+#include "opened_port.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class PortIo : public testing::Test {
+class PortIo : public OpenedPort {
  protected:
-  void SetUp() override {
-    port = openLikeTheLibrary(pty.slaveName());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  }
-  void TearDown() override { CloseHandle(port); }
-
   void useTimeouts(COMMTIMEOUTS timeouts) { ASSERT_TRUE(SetCommTimeouts(port, &timeouts)); }
 
   // A read that must end within limit; returns the bytes or fails the test.
@@ -34,9 +29,6 @@ class PortIo : public testing::Test {
         [&] { pty.closeMaster(); });
     return std::string(buffer.data(), got);
   }
-
-  PseudoTerminal pty;
-  HANDLE port = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/port_record.h"
-#include "pseudo_terminal.h"
+#include "opened_port.h"
 #include "scoped_environment.h"
 #include "serial/native_serial_port.h"
 #include "termios_probe.h"
@@ -34,8 +33,7 @@ TEST(SerialDevice, LibraryOpenLeavesNineSixHundredEightNOneRawWithoutFlowControl
   cooked.c_oflag |= OPOST;
   ASSERT_TRUE(tarvesk_posix::writeTermios(pty.slave(), cooked));
 
-  TempDir dir;
-  ScopedEnv log("TARVESK_MESSAGE_LOG", (dir.path / "messages").string());
+  MessageLog log;
   {
     NativeSerialPort port(pty.slaveName().c_str());
     ASSERT_TRUE(port.isOpen());
@@ -54,7 +52,7 @@ TEST(SerialDevice, LibraryOpenLeavesNineSixHundredEightNOneRawWithoutFlowControl
     EXPECT_EQ(port.bytesAvailable(), 1);
   }
   // Settings and time-outs were accepted: no message was shown.
-  EXPECT_FALSE(std::filesystem::exists(dir.path / "messages"));
+  EXPECT_FALSE(std::filesystem::exists(log.file));
 }
 
 TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
@@ -94,9 +92,8 @@ TEST(SerialDevice, ADeviceHeldThroughTiocexclAloneDoesNotOpen) {
 
 TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
   PseudoTerminal pty;
-  TempDir dir;
-  std::filesystem::create_symlink(pty.slavePath(), dir.path / "COM7");
-  ScopedEnv ports("TARVESK_PORTS", dir.path.string());
+  PortsDirectory dir;
+  makeLink(pty.slavePath(), dir / "COM7");
 
   for (const std::u16string name : {u"COM7:", u"COM7"}) {
     HANDLE port = openByName(name);

@@ -23,8 +23,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/port_record.h"
-#include "pseudo_terminal.h"
+#include "opened_port.h"
 #include "termios_probe.h"
 
 namespace {
@@ -214,17 +213,7 @@ class Generator {
   std::mt19937 random_;
 };
 
-class SettingsRoundTrip : public testing::Test {
- protected:
-  void SetUp() override {
-    port = openLikeTheLibrary(pty.slaveName());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  }
-  void TearDown() override { CloseHandle(port); }
-
-  PseudoTerminal pty;
-  HANDLE port = INVALID_HANDLE_VALUE;
-};
+using SettingsRoundTrip = OpenedPort;
 
 // The kernel holds every value of the DCB that a pseudo-terminal can hold.
 void expectKernelHolds(const termios2 &t, const DCB &d) {

@@ -1,7 +1,7 @@
 // Reads the version resource back from a built DLL and compares it with what
 // it must say: the numeric FILEVERSION of VS_FIXEDFILEINFO and the text of
 // the "FileVersion" string. Usage:
-//   check_version_resource tarvesk.dll 0,0,0,4 "0, 0, 0, 4"
+//   check_version_resource tarvesk.dll 1,2,3,4 "1, 2, 3, 4"
 // Exit status 0 when both match, 1 when either differs or is missing, 2 when
 // the file cannot be read as a PE image.
 #include <cstdint>

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "hex_text.h"
+#include "read_within.h"
 
 namespace {
 
@@ -117,23 +118,6 @@ std::string settingsOf(int master) {
     out += std::string(" ") + (flag.second ? "" : "-") + flag.first;
   }
   return out;
-}
-
-std::string receive(int master, std::size_t count, milliseconds within) {
-  std::string got;
-  const auto end = Clock::now() + within;
-  while (got.size() < count && Clock::now() < end) {
-    pollfd wait{master, POLLIN, 0};
-    poll(&wait, 1, 10);
-    char chunk[4096];
-    const ssize_t n = read(master, chunk, std::min(sizeof chunk, count - got.size()));
-    if (n > 0) {
-      got.append(chunk, static_cast<std::size_t>(n));
-    } else {
-      usleep(5000);  // no one has the slave open: the master reads as hung up
-    }
-  }
-  return got;
 }
 
 // Processor time of a process and all its threads so far, in ms.
@@ -248,7 +232,7 @@ class FarEnd {
       std::size_t count = 0;
       long ms = 0;
       words >> count >> ms;
-      return "got " + hex(receive(target.master, count, milliseconds(ms)));
+      return "got " + hex(readWithin(target.master, count, milliseconds(ms)));
     }
     if (verb == "send-after" || verb == "hangup-after") {
       long ms = 0;

@@ -1,26 +1,22 @@
 // A driver that refuses a baud rate, or takes it and silently runs at another
 // (a UART whose clock cannot make it): SetCommState fails, and the device and
 // GetCommState stay exactly as they were. Never a silent approximation.
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "device_seams.h"
-#include "platform/posix/port_record.h"
-#include "pseudo_terminal.h"
+#include "opened_port.h"
 #include "termios_probe.h"
 
 namespace {
 
-class DriverRefusal : public testing::Test {
+class DriverRefusal : public OpenedPort {
  protected:
   void SetUp() override {
-    port = openLikeTheLibrary(pty.slaveName());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_NO_FATAL_FAILURE(OpenedPort::SetUp());
     struct stat status {};
     ASSERT_EQ(fstat(pty.slave(), &status), 0);
     device = status.st_rdev;
@@ -35,12 +31,12 @@ class DriverRefusal : public testing::Test {
   }
   void TearDown() override {
     device_seams::restore();
-    CloseHandle(port);
+    OpenedPort::TearDown();
   }
 
   // Each wanted DCB fails while the driver misbehaves on its rate, changing
   // nothing, and is taken once the driver behaves.
-  void expectRefusedWithoutATrace(const std::function<void(DWORD rate)> &misbehave) {
+  void expectRefusedWhileTheDriverMisbehaves(const std::function<void(DWORD rate)> &misbehave) {
     DCB wanted[3] = {known, known, known};
     wanted[0].BaudRate = 250000;  // through BOTHER
     wanted[1].BaudRate = 115200;  // a standard rate
@@ -54,17 +50,8 @@ class DriverRefusal : public testing::Test {
     wanted[2].Parity = MARKPARITY;
     for (DCB &dcb : wanted) {
       SCOPED_TRACE(testing::Message() << "rate " << dcb.BaudRate);
-      const termios2 heldBefore = termiosOf(pty.slave());
-      DCB reportedBefore{};
-      ASSERT_TRUE(GetCommState(port, &reportedBefore));
-
       misbehave(dcb.BaudRate);
-      EXPECT_FALSE(SetCommState(port, &dcb));
-      EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
-      EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
-      DCB reported{};
-      ASSERT_TRUE(GetCommState(port, &reported));
-      EXPECT_TRUE(sameBytes(reported, reportedBefore)) << "GetCommState reports a refused DCB";
+      expectRefusedWithoutATrace(dcb);
 
       device_seams::restore();
       EXPECT_TRUE(SetCommState(port, &dcb)) << "the rate alone was the reason";
@@ -73,8 +60,6 @@ class DriverRefusal : public testing::Test {
     }
   }
 
-  PseudoTerminal pty;
-  HANDLE port = INVALID_HANDLE_VALUE;
   dev_t device = 0;
   DCB known{};
 };
@@ -82,12 +67,12 @@ class DriverRefusal : public testing::Test {
 }  // namespace
 
 TEST_F(DriverRefusal, ARateTheDriverRefusesFailsAndChangesNothing) {
-  expectRefusedWithoutATrace(
+  expectRefusedWhileTheDriverMisbehaves(
       [this](DWORD rate) { device_seams::refuseRate(device, pty.slave(), rate); });
 }
 
 TEST_F(DriverRefusal, ARateTheDriverWouldApproximateFailsAndChangesNothing) {
-  expectRefusedWithoutATrace([this](DWORD rate) {
+  expectRefusedWhileTheDriverMisbehaves([this](DWORD rate) {
     device_seams::approximateRate(device, pty.slave(), rate, rate - rate / 50);  // 2 % off
   });
 }
@@ -114,16 +99,10 @@ TEST_F(DriverRefusal, WithoutTermios2StandardRatesAreTakenAndOthersRefused) {
     EXPECT_TRUE(sameBytes(reported, taken));
   }
 
-  const termios2 heldBefore = termiosOf(pty.slave());
   for (DWORD rate : {DWORD{250000}, DWORD{14400}}) {
     SCOPED_TRACE(testing::Message() << "rate " << rate);
     DCB wanted = taken;
     wanted.BaudRate = rate;
-    EXPECT_FALSE(SetCommState(port, &wanted));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
-    EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
-    DCB reported{};
-    ASSERT_TRUE(GetCommState(port, &reported));
-    EXPECT_TRUE(sameBytes(reported, taken)) << "GetCommState reports a refused DCB";
+    expectRefusedWithoutATrace(wanted);
   }
 }

@@ -14,24 +14,22 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "bounded_call.h"
 #include "bridge/serial_port_natives.h"
 #include "device_seams.h"
 #include "jvm_fixture.h"
-#include "platform/posix/port_record.h"
-#include "pseudo_terminal.h"
+#include "opened_port.h"
 #include "scoped_environment.h"
+#include "serial/native_serial_port.h"
+#include "termios_probe.h"
 
 namespace {
 
@@ -42,80 +40,45 @@ using Clock = std::chrono::steady_clock;
 // must return (none of them has anything left to wait for).
 constexpr auto kHangUpNoticed = 100ms;
 constexpr auto kAtOnce = 100ms;
-// nativeWrite's own time-out for one byte: 10 ms per byte plus 1000 ms.
-constexpr auto kWriteTimeout = 1010ms;
+
+// nativeWrite's own time-out for one byte.
+std::chrono::milliseconds writeTimeoutOfOneByte() {
+  COMMTIMEOUTS timeouts{};
+  NativeSerialPort::setDefaultTimeouts(timeouts);
+  return std::chrono::milliseconds(timeouts.WriteTotalTimeoutMultiplier +
+                                   timeouts.WriteTotalTimeoutConstant);
+}
 
 double milliseconds(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// One native call on a thread of its own, attached to the VM, so that a call
-// which never returns fails the test instead of stalling it: the destructor
-// waits a bounded time, then unblocks the call (by hanging the line up), and
-// ends the program if even that does not help.
-class NativeCall {
+// Where a native call leaves its result: set up before the call starts.
+struct NativeResult {
+  jint value = 0;
+};
+
+// One native call, bounded in time, on a thread of its own attached to the VM.
+class NativeCall : private NativeResult, public BoundedCall {
  public:
   using Call = std::function<jint(JNIEnv *)>;
 
-  NativeCall(Call call, std::function<void()> unblock) : unblock_(std::move(unblock)) {
-    JavaVM *vm = nullptr;
-    testjvm::env()->GetJavaVM(&vm);
-    startedAt_ = Clock::now();
-    thread_ = std::thread([this, vm, call = std::move(call)] {
-      JNIEnv *env = nullptr;
-      vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
-      const jint result = call(env);
-      const Clock::time_point ended = Clock::now();
-      vm->DetachCurrentThread();
-      std::lock_guard<std::mutex> hold(lock_);
-      result_ = result;
-      endedAt_ = ended;
-      done_ = true;
-      changed_.notify_all();
-    });
-  }
-  ~NativeCall() {
-    std::unique_lock<std::mutex> hold(lock_);
-    if (!changed_.wait_for(hold, 5s, [this] { return done_; })) {
-      ADD_FAILURE() << "a native call was still running at the end of the test";
-      hold.unlock();
-      unblock_();
-      hold.lock();
-      if (!changed_.wait_for(hold, 5s, [this] { return done_; })) {
-        std::fprintf(stderr, "a native call did not end even when the line was cut\n");
-        std::_Exit(1);
-      }
-    }
-    hold.unlock();
-    thread_.join();
-  }
-  NativeCall(const NativeCall &) = delete;
-  NativeCall &operator=(const NativeCall &) = delete;
-
-  bool endsBy(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_until(hold, deadline, [this] { return done_; });
-  }
-  bool endsWithin(Clock::duration limit) { return endsBy(Clock::now() + limit); }
-  jint result() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return result_;
-  }
-  Clock::time_point endedAt() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return endedAt_;
-  }
-  Clock::duration took() { return endedAt() - startedAt_; }
+  NativeCall(Call call, std::function<void()> unblock)
+      : BoundedCall(attached(std::move(call), value), std::move(unblock)) {}
+  // Once the call has ended.
+  jint result() const { return value; }
 
  private:
-  std::function<void()> unblock_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  bool done_ = false;
-  jint result_ = 0;
-  Clock::time_point startedAt_;
-  Clock::time_point endedAt_;
-  std::thread thread_;
+  static std::function<void()> attached(Call call, jint &result) {
+    JavaVM *vm = nullptr;
+    testjvm::env()->GetJavaVM(&vm);
+    return [vm, call = std::move(call), &result] {
+      JNIEnv *env = nullptr;
+      vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
+      result = call(env);
+      vm->DetachCurrentThread();
+    };
+  }
 };
 
 enum class Departure { PeerCloses, ReadsNothingDespiteQueuedInput, ReadableWithNothingQueued };
@@ -143,12 +106,6 @@ int descriptorsOn(dev_t device) {
     }
   }
   return count;
-}
-
-termios2 termiosOf(int fd) {
-  termios2 t{};
-  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-  return t;
 }
 
 class DeviceGone : public testing::TestWithParam<Departure> {
@@ -221,8 +178,7 @@ class DeviceGone : public testing::TestWithParam<Departure> {
     return [this] { pty.closeMaster(); };
   }
 
-  TempDir dir;
-  ScopedEnv log{"TARVESK_MESSAGE_LOG", (dir.path / "messages.log").string()};
+  MessageLog log;
   PseudoTerminal pty;
   dev_t device = 0;
   jobject self = nullptr;
@@ -262,7 +218,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   EXPECT_EQ(params.result(), JNI_FALSE);
   if (vanishes()) {
     const termios2 after = termiosOf(pty.slave());
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof(termios2)), 0) << "a gone device was changed";
+    EXPECT_TRUE(sameBytes(before, after)) << "a gone device was changed";
   }
 
   NativeCall write(
@@ -271,7 +227,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
         return 0;
       },
       cutTheLine());
-  ASSERT_TRUE(write.endsWithin(kWriteTimeout));
+  ASSERT_TRUE(write.endsWithin(writeTimeoutOfOneByte()));
   if (vanishes()) {
     EXPECT_EQ(pty.receive(1, 100ms), "") << "a byte went out to a device known to be gone";
   }
@@ -292,7 +248,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   EXPECT_EQ(descriptorsOn(device), 1) << "the library's descriptor is still open";
   EXPECT_EQ(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "closing did not release the lock";
   flock(pty.slave(), LOCK_UN);
-  EXPECT_FALSE(std::filesystem::exists(dir.path / "messages.log")) << "a hang-up is no message";
+  EXPECT_FALSE(std::filesystem::exists(log.file)) << "a hang-up is no message";
 }
 
 // Plugged in again, the adapter that was gone opens and works: nothing of the

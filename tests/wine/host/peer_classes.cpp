@@ -14,10 +14,10 @@ void resolve(HMODULE library, const char *name, Function &function) {
 }
 
 // A static native of CECommDriver.
-Object *callDriver(Vm &vm, const char *name, jobject(JNICALL *native)(JNIEnv *, jclass)) {
+Object *callDriver(Vm &vm, const char *name, jobject(JNICALL *native)(JNIEnv *, jobject)) {
   JNIEnv *env = vm.enter(name);
-  Object *result = vm.returnedVector(
-      native(env, static_cast<jclass>(vm.ref(vm.classNamed("quorin/io/comm/CECommDriver")))));
+  Object *result =
+      vm.returnedVector(native(env, vm.ref(vm.classNamed("quorin/io/comm/CECommDriver"))));
   vm.leave();
   return result;
 }
@@ -25,15 +25,9 @@ Object *callDriver(Vm &vm, const char *name, jobject(JNICALL *native)(JNIEnv *, 
 }  // namespace
 
 Natives::Natives(HMODULE library) {
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeOpen", open);
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeClose", close);
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeRead", read);
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeWrite", write);
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeAvailable", available);
-  resolve(library, "Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams",
-          setSerialPortParams);
-  resolve(library, "Java_quorin_io_comm_CECommDriver_findSerialPorts", findSerialPorts);
-  resolve(library, "Java_quorin_io_comm_CECommDriver_findParallelPorts", findParallelPorts);
+#define TARVESK_RESOLVE(function, method) resolve(library, #function, method);
+  TARVESK_JNI_NATIVES(TARVESK_RESOLVE)
+#undef TARVESK_RESOLVE
 }
 
 // One native call of the port, under its lock as CESerialPort.java takes it:
@@ -65,35 +59,35 @@ SerialPort::SerialPort(Vm &vm, const Natives &natives)
 
 void SerialPort::open(const std::u16string &portName) {
   Call call(*this, "nativeOpen", true);
-  natives.open(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
+  natives.nativeOpen(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
 }
 
 bool SerialPort::isOpen() const { return self->nativeHandle != 0 && self->nativeHandle != -1; }
 
 bool SerialPort::close() {
   Call call(*this, "nativeClose", true);
-  return natives.close(call.env, call.self) != JNI_FALSE;
+  return natives.nativeClose(call.env, call.self) != JNI_FALSE;
 }
 
 int SerialPort::read(Object *bytes, int off, int len) {
   Call call(*this, "nativeRead", false);
-  return natives.read(call.env, call.self, static_cast<jbyteArray>(vm.ref(bytes)), off, len);
+  return natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(vm.ref(bytes)), off, len);
 }
 
 void SerialPort::write(int value) {
   Call call(*this, "nativeWrite", false);
-  natives.write(call.env, call.self, value);
+  natives.nativeWrite(call.env, call.self, value);
 }
 
 int SerialPort::available() {
   Call call(*this, "nativeAvailable", false);
-  return natives.available(call.env, call.self);
+  return natives.nativeAvailable(call.env, call.self);
 }
 
 bool SerialPort::setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity) {
   Call call(*this, "nativeSetSerialPortParams", false);
-  return natives.setSerialPortParams(call.env, call.self, baudRate, dataBits, stopBits, parity) !=
-         JNI_FALSE;
+  return natives.nativeSetSerialPortParams(call.env, call.self, baudRate, dataBits, stopBits,
+                                           parity) != JNI_FALSE;
 }
 
 Object *findSerialPorts(Vm &vm, const Natives &natives) {

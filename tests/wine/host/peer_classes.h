@@ -1,28 +1,27 @@
 #pragma once
 
 // quorin.io.comm.CESerialPort and CECommDriver as the stand-in VM runs them:
-// the eight natives found in tarvesk.dll by name, called with references of
+// the natives found in tarvesk.dll by name, called with references of
 // a fresh frame, and the port's lock, which keeps open and close from running
 // while another native of the same port is in progress.
 #include <windows.h>
 
 #include <string>
 
+#include "bridge/serial_port_natives.h"
+#include "discovery/comm_driver_natives.h"
+#include "jni_natives.h"
 #include "stand_in_vm.h"
 
 namespace standin {
 
+// Each native as the library declares it, named after its Java method.
 struct Natives {
   explicit Natives(HMODULE library);  // a missing export ends the run
 
-  void(JNICALL *open)(JNIEnv *, jobject, jstring);
-  jboolean(JNICALL *close)(JNIEnv *, jobject);
-  jint(JNICALL *read)(JNIEnv *, jobject, jbyteArray, jint, jint);
-  void(JNICALL *write)(JNIEnv *, jobject, jint);
-  jint(JNICALL *available)(JNIEnv *, jobject);
-  jboolean(JNICALL *setSerialPortParams)(JNIEnv *, jobject, jint, jint, jint, jint);
-  jobject(JNICALL *findSerialPorts)(JNIEnv *, jclass);
-  jobject(JNICALL *findParallelPorts)(JNIEnv *, jclass);
+#define TARVESK_NATIVE_POINTER(function, method) decltype(&function) method;
+  TARVESK_JNI_NATIVES(TARVESK_NATIVE_POINTER)
+#undef TARVESK_NATIVE_POINTER
 };
 
 class SerialPort {

@@ -1,5 +1,7 @@
 package quorin.io.comm;
 
+import static org.junit.jupiter.api.Assertions.assertFalse;
+
 import java.io.IOException;
 import java.time.Duration;
 import java.util.ArrayList;
@@ -13,6 +15,8 @@ import java.util.List;
  */
 final class ConnectedPort {
   static final Duration DEADLINE = Duration.ofSeconds(10);
+  /** Long enough that a read which should wait has had every chance to return wrongly. */
+  static final Duration STILL_WAITING = Duration.ofMillis(300);
 
   final VirtualNullModem modem;
   final CESerialPort port = new CESerialPort();
@@ -33,6 +37,13 @@ final class ConnectedPort {
   BlockingRead startRead(byte[] b, int off, int len) {
     BlockingRead read = BlockingRead.start(port, b, off, len);
     reads.add(read);
+    return read;
+  }
+
+  /** A read into b with nothing queued: fails the test if it returns within STILL_WAITING. */
+  BlockingRead startWaitingRead(byte[] b) throws InterruptedException {
+    BlockingRead read = startRead(b, 0, b.length);
+    assertFalse(read.endsWithin(STILL_WAITING), "read returned with nothing to read");
     return read;
   }
 

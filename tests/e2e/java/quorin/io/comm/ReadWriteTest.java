@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quorin.io.comm.ConnectedPort.STILL_WAITING;
 
 import java.time.Duration;
 import java.util.ArrayList;
@@ -22,16 +23,13 @@ import org.junit.jupiter.api.Timeout;
 /** Reading, writing and the queue count on COM1: of a virtual null modem. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class ReadWriteTest extends OnConnectedPort {
-  /** Long enough that a read which should wait has had every chance to return wrongly. */
-  private static final Duration STILL_WAITING = Duration.ofMillis(300);
   /** A call that returns at once takes far less; one that waits behind a close, for ever. */
   private static final Duration NOT_BEHIND_THE_CLOSE = Duration.ofSeconds(2);
 
   @Test
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
     byte[] b = new byte[8];
-    BlockingRead read = com1.startRead(b, 0, b.length);
-    assertFalse(read.endsWithin(STILL_WAITING), "read returned with nothing to read");
+    BlockingRead read = com1.startWaitingRead(b);
 
     long cpuBefore = read.cpuNanos();
     Thread.sleep(1000);
@@ -171,8 +169,7 @@ class ReadWriteTest extends OnConnectedPort {
   @Test
   void callsWhileACloseWaitsForAReadReturnAtOnceAsOnAClosedPort() throws Throwable {
     byte[] b = new byte[8];
-    BlockingRead waiting = com1.startRead(b, 0, b.length);
-    assertFalse(waiting.endsWithin(STILL_WAITING), "read returned with nothing to read");
+    BlockingRead waiting = com1.startWaitingRead(b);
     BlockingRead next = com1.startRead(new byte[8], 0, 8);
     assertFalse(next.endsWithin(STILL_WAITING), "a second read did not wait for its turn");
     FutureTask<Boolean> close = inThread(com1.port::close);

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
-
-#include "platform/platform.h"
 
 // A pseudo-terminal pair from openpty. The test holds the master side and a
 // descriptor of its own on the slave (to read the slave's termios); the
@@ -31,13 +28,3 @@ class PseudoTerminal {
   int slave_ = -1;
   std::string slavePath_;
 };
-
-// Runs call on a thread and waits for it at most limit. If it is still
-// running then, the test fails and unblock() is called to end it; a call that
-// still does not end aborts the test program rather than hang it.
-// Returns whether call ended within limit.
-bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &call,
-                    const std::function<void()> &unblock);
-
-// The library's own open: CreateFileW and the settings NativeSerialPort gives.
-HANDLE openLikeTheLibrary(const std::u16string &name);

@@ -1,7 +1,7 @@
 #pragma once
 
 // One Java VM for the whole test process (a process can hold only one),
-// created on first use, with the unit tests' peer classes on its class path.
+// created on first use, with the tests' peer classes (java/) on its class path.
 #include <jni.h>
 
 #include <string>

@@ -15,15 +15,6 @@
 
 namespace {
 
-void makeLink(const std::string &target, const std::string &path) {
-  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
-}
-
-// The path of an entry of a directory.
-std::string operator/(const TempDir &dir, const std::string &name) {
-  return (dir.path / name).string();
-}
-
 const LPCWSTR kActiveDrivers = u"Drivers\\Active";
 
 // A key closed at the end of the test.
@@ -75,12 +66,11 @@ std::u16string nameValueOf(HKEY active, LPCWSTR port) {
 }
 
 TEST(ActiveDrivers, TheSubkeysAreThePortsEachNamedWithAColon) {
-  TempDir dir;
+  PortsDirectory dir;
   PseudoTerminal first, second;
   makeLink(first.slavePath(), dir / "COM2");
   makeLink(second.slavePath(), dir / "COM1");
   makeLink("/nonexistent/ttyUSB0", dir / "COM3");
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
 
   Key active;
   ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
@@ -90,11 +80,10 @@ TEST(ActiveDrivers, TheSubkeysAreThePortsEachNamedWithAColon) {
 }
 
 TEST(ActiveDrivers, AnOpenKeyKeepsTheListItWasOpenedWith) {
-  TempDir dir;
+  PortsDirectory dir;
   PseudoTerminal pty;
   makeLink(pty.slavePath(), dir / "COM1");
   makeLink(pty.slavePath(), dir / "COM2");
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key before;
   ASSERT_EQ(openActiveDrivers(before), ERROR_SUCCESS);
 
@@ -109,10 +98,9 @@ TEST(ActiveDrivers, AnOpenKeyKeepsTheListItWasOpenedWith) {
 }
 
 TEST(ActiveDrivers, NamesAndValuesThatDoNotFitGiveMoreData) {
-  TempDir dir;
+  PortsDirectory dir;
   makeLink("/dev/null", dir / "COM1234567890123456");   // "Name" takes 42 bytes
   makeLink("/dev/null", dir / "COM12345678901234567");  // "Name" takes 44 bytes
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key active;
   ASSERT_EQ(openActiveDrivers(active), ERROR_SUCCESS);
 
@@ -139,9 +127,8 @@ TEST(ActiveDrivers, NamesAndValuesThatDoNotFitGiveMoreData) {
 }
 
 TEST(ActiveDrivers, OtherKeysAndValuesDoNotExist) {
-  TempDir dir;
+  PortsDirectory dir;
   makeLink("/dev/null", dir / "COM1");
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
   Key active;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"drivers\\ACTIVE", 0, KEY_QUERY_VALUE, &active.key),
             ERROR_SUCCESS)
@@ -214,10 +201,9 @@ LONG openAsUnprivilegedUser() {
 }
 
 TEST(ActiveDrivers, AnUnreadablePortsDirectoryOrAWriteRequestIsDenied) {
-  TempDir dir;
+  PortsDirectory dir;
   makeLink("/dev/null", dir / "COM1");
   ASSERT_EQ(chmod(dir.path.string().c_str(), 0), 0);
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
   EXPECT_EQ(openAsUnprivilegedUser(), ERROR_ACCESS_DENIED);
   ASSERT_EQ(chmod(dir.path.string().c_str(), 0700), 0);
 

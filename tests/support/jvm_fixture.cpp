@@ -7,7 +7,7 @@ namespace testjvm {
 
 JNIEnv *env() {
   static JNIEnv *current = [] {
-    std::string classPath = std::string("-Djava.class.path=") + UNIT_TEST_PEERS_JAR;
+    std::string classPath = std::string("-Djava.class.path=") + TEST_PEERS_JAR;
     JavaVMOption options[2];
     options[0].optionString = const_cast<char *>(classPath.c_str());
     options[1].optionString = const_cast<char *>("-Xcheck:jni");

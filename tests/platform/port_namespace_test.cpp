@@ -14,15 +14,6 @@
 
 namespace {
 
-void makeLink(const std::string &target, const std::string &path) {
-  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
-}
-
-// The path of an entry of a directory.
-std::string operator/(const TempDir &dir, const std::string &name) {
-  return (dir.path / name).string();
-}
-
 using tarvesk_posix::PortEntry;
 
 void writeFile(const std::string &path, const std::string &content) {
@@ -39,7 +30,7 @@ std::vector<std::pair<std::string, std::string>> namesAndPaths(
 }
 
 TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
-  TempDir dir;
+  PortsDirectory dir;
   PseudoTerminal first, second;
   makeLink(first.slavePath(), dir / "COM2");
   makeLink(second.slavePath(), dir / "COM10");
@@ -57,7 +48,6 @@ TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
                                                                      {"aux", dir / "aux"}};
   EXPECT_EQ(namesAndPaths(tarvesk_posix::listDirectoryPorts(dir.path.string())), expected);
 
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
   EXPECT_EQ(namesAndPaths(tarvesk_posix::listActivePorts()), expected);
 }
 
@@ -156,11 +146,10 @@ TEST(SysfsPorts, NoTtyClassListsNothing) {
 }
 
 TEST(PortNames, ResolveThroughTheActivePortsOrAsAnAbsolutePath) {
-  TempDir dir;
+  PortsDirectory dir;
   PseudoTerminal pty;
   makeLink(pty.slavePath(), dir / "COM1");
   makeLink(pty.slavePath(), dir / "COM\xC3\xA9");  // COMé
-  ScopedEnv ports("TARVESK_PORTS", dir.path);
 
   EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1:"), dir / "COM1");
   EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1"), dir / "COM1");
