@@ -78,6 +78,26 @@ TEST(DcbTermios, LeavingMarkOrSpaceParityClearsCmspar) {
   }
 }
 
+// INPCK only where there is a parity bit to check: without one it would only
+// turn bytes with framing errors into 0. Whatever the device had before.
+TEST(DcbTermios, ParityCheckedOnlyWhenTheLineCarriesAParityBit) {
+  termios2 checking = cookedTermios();
+  checking.c_iflag |= INPCK;
+  for (const termios2 &current : {cookedTermios(), checking}) {
+    for (BYTE parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+      for (DWORD check : {0u, 1u}) {
+        DCB dcb = plainDcb();
+        dcb.Parity = parity;
+        dcb.fParity = check;
+        const auto t = termiosForDcb(dcb, current);
+        ASSERT_TRUE(t);
+        EXPECT_EQ((t->c_iflag & INPCK) != 0, check && parity != NOPARITY)
+            << "parity " << int{parity} << ", fParity " << check;
+      }
+    }
+  }
+}
+
 TEST(DcbTermios, StandardRatesByCodeOthersThroughBother) {
   DCB dcb = plainDcb();
   const std::pair<DWORD, tcflag_t> rates[] = {
