@@ -179,11 +179,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   }
   const BYTE *bytes = static_cast<const BYTE *>(lpBuffer);
   const COMMTIMEOUTS &t = port->timeouts;
+  const bool limited = t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0;
+  // Most writes find room at once, so the clock is read only when one has to
+  // wait: the limit then starts one non-blocking write() after the call.
   Deadline deadline;
-  if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
-    deadline = after(std::uint64_t{t.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                     t.WriteTotalTimeoutConstant);
-  }
   DWORD sent = 0;
   BOOL result = TRUE;
   while (sent < nNumberOfBytesToWrite) {
@@ -201,6 +200,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       }
       result = FALSE;
       break;
+    }
+    if (limited && !deadline) {
+      deadline = after(std::uint64_t{t.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
+                       t.WriteTotalTimeoutConstant);
     }
     const int ready = waitFor(port->fd, POLLOUT, deadline);
     if (ready == 0) {
