@@ -50,6 +50,35 @@ TEST_F(PortIo, ImmediateReadsReturnWhatIsBufferedAtMostCount) {
   EXPECT_EQ(readWithin(2s, 64, result), "456789");
 }
 
+// The line discipline holds 4 KiB; the kernel keeps what the driver received
+// beyond that in buffers of its own and hands it on as the line discipline is
+// read. A read that returns what is buffered takes all of it, up to count, as
+// from a Win32 driver's larger input queue.
+TEST_F(PortIo, ReadsOfWhatIsBufferedTakeAllTheKernelHasReceived) {
+  for (const COMMTIMEOUTS timeouts :
+       {COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1000, 0, 0}}) {
+    useTimeouts(timeouts);
+    std::string sent;  // as much as the kernel takes (the master is non-blocking)
+    for (char chunk[512]; sent.size() < 60000;) {
+      for (std::size_t i = 0; i < sizeof chunk; ++i) {
+        chunk[i] = static_cast<char>((sent.size() + i) * 7);
+      }
+      const ssize_t n = write(pty.master(), chunk, sizeof chunk);
+      if (n <= 0) {
+        break;
+      }
+      sent.append(chunk, static_cast<std::size_t>(n));
+    }
+    ASSERT_GT(sent.size(), 8192u) << "the kernel took little more than the line discipline holds";
+    BOOL result = FALSE;
+    const std::string got = readWithin(2s, 65536, result);
+    EXPECT_TRUE(result);
+    ASSERT_EQ(got.size(), sent.size()) << "one read took only part of what was received";
+    EXPECT_TRUE(got == sent) << "the bytes came changed or out of order";
+    EXPECT_EQ(readWithin(2s, 16, result), "") << "nothing more was sent";
+  }
+}
+
 // A total time-out of 10 ms per byte + 100 ms, or a 50 ms gap after bytes
 // stopped coming, ends a read that cannot be filled.
 TEST_F(PortIo, TotalAndIntervalTimeoutsEndAShortRead) {
