@@ -58,18 +58,15 @@ TEST_F(PortIo, ReadsOfWhatIsBufferedTakeAllTheKernelHasReceived) {
   for (const COMMTIMEOUTS timeouts :
        {COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1000, 0, 0}}) {
     useTimeouts(timeouts);
-    std::string sent;  // as much as the kernel takes (the master is non-blocking)
-    for (char chunk[512]; sent.size() < 60000;) {
-      for (std::size_t i = 0; i < sizeof chunk; ++i) {
-        chunk[i] = static_cast<char>((sent.size() + i) * 7);
-      }
-      const ssize_t n = write(pty.master(), chunk, sizeof chunk);
+    std::string sent;  // as much as the non-blocking master takes, in numbered blocks
+    for (std::string block(512, 'a'); sent.size() < 60000; ++block[0]) {
+      const ssize_t n = write(pty.master(), block.data(), block.size());
       if (n <= 0) {
         break;
       }
-      sent.append(chunk, static_cast<std::size_t>(n));
+      sent.append(block, 0, static_cast<std::size_t>(n));
     }
-    ASSERT_GT(sent.size(), 8192u) << "the kernel took little more than the line discipline holds";
+    ASSERT_GT(sent.size(), 8192u) << "the kernel took little more than n_tty holds";
     BOOL result = FALSE;
     const std::string got = readWithin(2s, 65536, result);
     EXPECT_TRUE(result);
