@@ -82,6 +82,22 @@ TEST_F(CommEvents, ClosingThePeerEndsTheWaitAndClearCommErrorThenFails) {
   EXPECT_FALSE(ClearCommError(port, nullptr, &status));
 }
 
+// Input is counted as soon as the far end has written it, although the kernel
+// hands it on to the line discipline a moment later, on whichever CPU: a
+// reader that asks at once reads it at once instead of waiting for it.
+TEST_F(CommEvents, ClearCommErrorCountsInputTheKernelIsStillHandingOver) {
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(write(pty.master(), "abc", 3), 3);
+    COMSTAT status{};
+    ASSERT_TRUE(ClearCommError(port, nullptr, &status));
+    ASSERT_EQ(status.cbInQue, 3u) << "after " << i << " writes counted at once";
+    BYTE input[4];
+    DWORD count = 0;
+    ASSERT_TRUE(ReadFile(port, input, sizeof input, &count, nullptr));
+    ASSERT_EQ(count, 3u);
+  }
+}
+
 // The whole reader of the library: blocked in its wait, it returns -1 when the
 // peer goes away instead of spinning.
 TEST(CommEventsInTheLibrary, ABlockedReadEndsWhenThePeerCloses) {

@@ -44,6 +44,7 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
         dcb.ByteSize = size;
         dcb.Parity = parity;
         dcb.StopBits = stop;
+        dcb.fParity = 1;
         const auto t = termiosForDcb(dcb, cookedTermios());
         const bool possible = stop == ONESTOPBIT || (stop == ONE5STOPBITS) == (size == 5);
         ASSERT_EQ(t.has_value(), possible);
@@ -54,6 +55,8 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
         EXPECT_EQ((t->c_cflag & CMSPAR) != 0, parity == MARKPARITY || parity == SPACEPARITY);
         EXPECT_EQ((t->c_cflag & PARODD) != 0, parity == ODDPARITY || parity == MARKPARITY);
         EXPECT_EQ((t->c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
+        // Without a parity bit, INPCK would only turn bytes with framing errors into 0.
+        EXPECT_EQ((t->c_iflag & INPCK) != 0, parity != NOPARITY);
         const DCB back = dcbForTermios(*t, true, true);
         EXPECT_EQ(back.ByteSize, size);
         EXPECT_EQ(back.Parity, parity);

@@ -42,6 +42,32 @@ TEST_F(PortIo, ImmediateReadsReturnWhatIsBufferedAtMostCount) {
   EXPECT_EQ(readWithin(2s, 64, result), "456789");
 }
 
+// The line discipline holds 4 KiB; the kernel keeps what the driver received
+// beyond that in buffers of its own and hands it on as the line discipline is
+// read. A read that returns what is buffered takes all of it, up to count, as
+// from a Win32 driver's larger input queue.
+TEST_F(PortIo, ReadsOfWhatIsBufferedTakeAllTheKernelHasReceived) {
+  for (const COMMTIMEOUTS timeouts :
+       {COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1000, 0, 0}}) {
+    useTimeouts(timeouts);
+    std::string sent;  // as much as the non-blocking master takes, in numbered blocks
+    for (std::string block(512, 'a'); sent.size() < 60000; ++block[0]) {
+      const ssize_t n = write(pty.master(), block.data(), block.size());
+      if (n <= 0) {
+        break;
+      }
+      sent.append(block, 0, static_cast<std::size_t>(n));
+    }
+    ASSERT_GT(sent.size(), 8192u) << "the kernel took little more than n_tty holds";
+    BOOL result = FALSE;
+    const std::string got = readWithin(2s, 65536, result);
+    EXPECT_TRUE(result);
+    ASSERT_EQ(got.size(), sent.size()) << "one read took only part of what was received";
+    EXPECT_TRUE(got == sent) << "the bytes came changed or out of order";
+    EXPECT_EQ(readWithin(2s, 16, result), "") << "nothing more was sent";
+  }
+}
+
 // A total time-out of 10 ms per byte + 100 ms, or a 50 ms gap after bytes
 // stopped coming, ends a read that cannot be filled.
 TEST_F(PortIo, TotalAndIntervalTimeoutsEndAShortRead) {

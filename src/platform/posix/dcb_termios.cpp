@@ -170,9 +170,15 @@ std::optional<termios2> termiosForDcb(const DCB &dcb, const termios2 &current) {
   }
 
   // INPCK: check the parity of received bytes (fParity). Without IGNPAR or
-  // PARMRK, a byte with bad parity is read as 0.
+  // PARMRK, a byte with bad parity is read as 0. Set only when the line
+  // carries a parity bit: without one there is nothing to check, and INPCK
+  // would act on framing errors alone, which n_tty treats as parity errors:
+  // such a byte would be read as 0, where without INPCK it is read as received
+  // (serial-core UART drivers do not even flag it then), as Win32 delivers it.
+  // INPCK also keeps n_tty off its fast path for raw input, which halves what
+  // a reader gets. The DCB as accepted keeps fParity set all the same.
   wanted.c_iflag &= ~(INPCK | IXON | IXOFF);
-  if (dcb.fParity) {
+  if (dcb.fParity && dcb.Parity != NOPARITY) {
     wanted.c_iflag |= INPCK;
   }
   if (dcb.fOutX) {

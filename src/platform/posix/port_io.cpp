@@ -52,8 +52,9 @@ int waitFor(int fd, short events, Deadline deadline) {
 
 // How a read ends, from COMMTIMEOUTS as Win32 reads them.
 struct ReadPlan {
-  bool returnAtOnce = false;        // MAXDWORD, 0, 0: only what is buffered
-  bool returnAfterFirst = false;    // MAXDWORD, MAXDWORD, c: first bytes or c ms
+  bool returnAtOnce = false;        // MAXDWORD, 0, 0: what is buffered, maybe nothing
+  bool returnAfterFirst = false;    // MAXDWORD, MAXDWORD, c: what is buffered once there
+                                    // is something, or nothing after c ms
   Deadline total;                   // multiplier * n + constant
   std::optional<DWORD> intervalMs;  // longest gap between two bytes, once one came
 };
@@ -105,6 +106,13 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
 // Succeeds with fewer bytes than asked when a time-out ends the read, as on
 // Win32. Fails when the device has hung up, unless bytes came first: those
 // are returned, and the next call fails.
+//
+// What is buffered is more than one read() gives: n_tty holds 4 KiB, and the
+// kernel keeps what the driver received beyond that in buffers of its own,
+// handing it on as n_tty is read. A non-blocking read() that finds n_tty empty
+// first waits for that hand-over, never for new input, so reading until
+// EAGAIN takes everything received so far, up to the count, as a Win32 driver
+// returns its whole input queue.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped) {
   PortRecord *port =
@@ -122,9 +130,6 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (n > 0) {
       got += static_cast<DWORD>(n);
       port->bytesTaken += static_cast<unsigned long long>(n);
-      if (plan.returnAtOnce || plan.returnAfterFirst) {
-        break;
-      }
       if (plan.intervalMs) {
         gapEnds = after(*plan.intervalMs);
       }
@@ -142,7 +147,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
       failed = true;
       break;
     }
-    if (plan.returnAtOnce) {
+    if (plan.returnAtOnce || (plan.returnAfterFirst && got > 0)) {
       break;
     }
     const int ready = waitFor(port->fd, POLLIN, earlier(plan.total, gapEnds));
@@ -179,11 +184,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   }
   const BYTE *bytes = static_cast<const BYTE *>(lpBuffer);
   const COMMTIMEOUTS &t = port->timeouts;
+  const bool limited = t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0;
+  // Most writes find room at once, so the clock is read only when one has to
+  // wait: the limit then starts one non-blocking write() after the call.
   Deadline deadline;
-  if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
-    deadline = after(std::uint64_t{t.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                     t.WriteTotalTimeoutConstant);
-  }
   DWORD sent = 0;
   BOOL result = TRUE;
   while (sent < nNumberOfBytesToWrite) {
@@ -201,6 +205,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       }
       result = FALSE;
       break;
+    }
+    if (limited && !deadline) {
+      deadline = after(std::uint64_t{t.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
+                       t.WriteTotalTimeoutConstant);
     }
     const int ready = waitFor(port->fd, POLLOUT, deadline);
     if (ready == 0) {

@@ -21,6 +21,12 @@ import java.util.concurrent.locks.LockSupport;
  * the VM exits.
  */
 public class CESerialPort {
+  /**
+   * Declared first: the library looks this field up by name on every call, and the search runs
+   * through the fields in the order they are declared.
+   */
+  long nativeHandle;
+
   public static final int DATABITS_5 = 5;
   public static final int DATABITS_6 = 6;
   public static final int DATABITS_7 = 7;
@@ -37,8 +43,6 @@ public class CESerialPort {
   static {
     TarveskLibrary.ensureLoaded();
   }
-
-  long nativeHandle;
 
   /** Set in {@link #calls} while an open or close has the port to itself, or waits for it. */
   private static final int EXCLUSIVE = 1 << 30;
