@@ -1,5 +1,9 @@
 // Line settings and modem functions on a pseudo-terminal: what the kernel
 // holds, what GetCommState reports, and that a refusal changes nothing.
+#include <termios.h>
+
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "opened_port.h"
@@ -36,12 +40,26 @@ TEST_F(CommState, PseudoTerminalAcceptsEveryFramingAndHoldsSpeedAndStopBits) {
         DCB reported{};
         ASSERT_TRUE(GetCommState(port, &reported));
         EXPECT_TRUE(sameBytes(reported, wanted));
-        const termios2 t = termiosOf(pty.slave());
+        const TtySettings t = termiosOf(pty.slave());
         EXPECT_EQ(t.c_ospeed, wanted.BaudRate);
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), CS8);
       }
     }
+  }
+}
+
+// A rate with a code of its own is set by it, as programs of <termios.h>
+// (stty) read it; any other travels as the rate itself (above).
+TEST_F(CommState, StandardRatesReachTheKernelByTheirCode) {
+  const std::pair<DWORD, speed_t> rates[] = {{110, B110}, {9600, B9600}, {115200, B115200}};
+  for (const auto &[rate, code] : rates) {
+    DCB wanted = dcb;
+    wanted.BaudRate = rate;
+    ASSERT_TRUE(SetCommState(port, &wanted));
+    termios seen{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &seen), 0);
+    EXPECT_EQ(cfgetospeed(&seen), code) << rate;
   }
 }
 
@@ -54,7 +72,7 @@ TEST_F(CommState, FlowControlReachesTheKernel) {
   wanted.XonChar = 'A';
   wanted.XoffChar = 'B';
   ASSERT_TRUE(SetCommState(port, &wanted));
-  termios2 t = termiosOf(pty.slave());
+  TtySettings t = termiosOf(pty.slave());
   EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), IXON | IXOFF);
   EXPECT_EQ(t.c_cc[VSTART], 'A');

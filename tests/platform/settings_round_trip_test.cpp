@@ -216,7 +216,7 @@ class Generator {
 using SettingsRoundTrip = OpenedPort;
 
 // The kernel holds every value of the DCB that a pseudo-terminal can hold.
-void expectKernelHolds(const termios2 &t, const DCB &d) {
+void expectKernelHolds(const TtySettings &t, const DCB &d) {
   EXPECT_EQ(t.c_ospeed, d.BaudRate);
   EXPECT_EQ(t.c_ispeed, d.BaudRate);
   EXPECT_EQ((t.c_cflag & CSTOPB) != 0, d.StopBits != ONESTOPBIT);
@@ -248,7 +248,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
                  << "/" << int{wanted.Parity} << "/" << int{wanted.StopBits});
     DCB reportedBefore{};
     ASSERT_TRUE(GetCommState(port, &reportedBefore));
-    const termios2 heldBefore = termiosOf(pty.slave());
+    const TtySettings heldBefore = termiosOf(pty.slave());
 
     DCB given = wanted;
     const BOOL result = SetCommState(port, &given);
@@ -258,7 +258,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
 
     DCB reported{};
     ASSERT_TRUE(GetCommState(port, &reported));
-    const termios2 held = termiosOf(pty.slave());
+    const TtySettings held = termiosOf(pty.slave());
     if (result) {
       ++taken;
       DCB expected = wanted;

@@ -22,7 +22,7 @@ HANDLE openLikeTheLibrary(const std::u16string &name) {
 }
 
 void OpenedPort::expectRefusedWithoutATrace(const DCB &wanted) {
-  const termios2 heldBefore = termiosOf(pty.slave());
+  const TtySettings heldBefore = termiosOf(pty.slave());
   DCB reportedBefore{};
   ASSERT_TRUE(GetCommState(port, &reportedBefore));
   DCB given = wanted;

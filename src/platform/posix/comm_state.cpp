@@ -3,19 +3,22 @@
 
 #include <cerrno>
 
+#include "platform/posix/dcb_termios.h"
+#include "platform/posix/modem_lines.h"
 #include "platform/posix/port_record.h"
 
 namespace {
 
 using tarvesk_posix::PortRecord;
+using tarvesk_posix::TtySettings;
 
 // Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
 // has no line to frame characters on: when it refuses only the character size
 // or parity, the rest is applied with the framing it can hold.
-bool applyLineSetting(const PortRecord &port, const termios2 &wanted) {
+bool applyLineSetting(const PortRecord &port, const TtySettings &wanted) {
   const bool set = tarvesk_posix::writeTermios(port.fd, wanted);
   const int setError = errno;
-  termios2 held{};
+  TtySettings held{};
   const bool readBack = tarvesk_posix::readTermios(port.fd, held);
   if (set && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
     return true;
@@ -26,7 +29,7 @@ bool applyLineSetting(const PortRecord &port, const termios2 &wanted) {
   if (!port.isPseudoTerminal || !framingRefused) {
     return false;
   }
-  const termios2 framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
+  const TtySettings framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
   return tarvesk_posix::writeTermios(port.fd, framed) &&
          tarvesk_posix::readTermios(port.fd, held) && tarvesk_posix::holdsLineSetting(held, framed);
 }
@@ -47,7 +50,7 @@ bool applyModemLines(int fd, const DCB &dcb) {
          driveModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
 }
 
-void restore(int fd, const termios2 &before, bool hasModemLines, int linesBefore) {
+void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBefore) {
   tarvesk_posix::writeTermios(fd, before);
   if (hasModemLines) {
     tarvesk_posix::changeModemLine(fd, TIOCM_DTR, (linesBefore & TIOCM_DTR) != 0);
@@ -82,11 +85,11 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     errno = EIO;
     return FALSE;
   }
-  termios2 before{};
+  TtySettings before{};
   if (!tarvesk_posix::readTermios(port->fd, before)) {
     return FALSE;
   }
-  const std::optional<termios2> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
+  const std::optional<TtySettings> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
   if (!wanted) {
     errno = EINVAL;
     return FALSE;

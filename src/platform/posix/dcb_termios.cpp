@@ -1,6 +1,4 @@
-// The DCB <-> termios mapping. Pure: no device is touched here, so every
-// value can be checked without one.
-#include "platform/posix/port_record.h"
+#include "platform/posix/dcb_termios.h"
 
 namespace tarvesk_posix {
 
@@ -13,32 +11,6 @@ constexpr tcflag_t kInputBits = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTR
 constexpr tcflag_t kLocalBits = ISIG | ICANON | ECHO | ECHONL | IEXTEN;
 constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR;
 constexpr tcflag_t kControlBits = kFramingBits | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-constexpr tcflag_t kSpeedBits = CBAUD | (CBAUD << IBSHIFT);
-
-// The kernel's codes for the standard rates. Any other rate travels as
-// BOTHER with the rate itself in c_ospeed/c_ispeed.
-struct StandardRate {
-  speed_t rate;
-  tcflag_t code;
-};
-constexpr StandardRate kStandardRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000}};
-
-tcflag_t speedCode(DWORD rate) {
-  for (const StandardRate &standard : kStandardRates) {
-    if (standard.rate == rate) {
-      return standard.code;
-    }
-  }
-  return BOTHER;
-}
 
 tcflag_t sizeCode(BYTE byteSize) {
   switch (byteSize) {
@@ -109,17 +81,8 @@ bool canHonour(const DCB &dcb) {
 
 }  // namespace
 
-speed_t standardRate(tcflag_t code) {
-  for (const StandardRate &standard : kStandardRates) {
-    if (standard.code == code) {
-      return standard.rate;
-    }
-  }
-  return 0;
-}
-
-termios2 rawTermios(const termios2 &current) {
-  termios2 raw = current;
+TtySettings rawTermios(const TtySettings &current) {
+  TtySettings raw = current;
   // No break, parity-mark, strip, CR/NL or case translation on input, and no
   // software flow control until a DCB asks for it. INPCK is the DCB's too.
   raw.c_iflag &= ~(kInputBits & ~INPCK);
@@ -132,16 +95,14 @@ termios2 rawTermios(const termios2 &current) {
   return raw;
 }
 
-std::optional<termios2> termiosForDcb(const DCB &dcb, const termios2 &current) {
+std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &current) {
   if (!canHonour(dcb)) {
     return std::nullopt;
   }
-  termios2 wanted = rawTermios(current);
+  TtySettings wanted = rawTermios(current);
 
-  wanted.c_cflag &= ~(kControlBits | kSpeedBits);
+  wanted.c_cflag &= ~kControlBits;
   wanted.c_cflag |= CLOCAL | CREAD;
-  // Input speed bits 0 mean "same as output"; c_ispeed says so as well.
-  wanted.c_cflag |= speedCode(dcb.BaudRate);
   wanted.c_ospeed = dcb.BaudRate;
   wanted.c_ispeed = dcb.BaudRate;
 
@@ -192,7 +153,7 @@ std::optional<termios2> termiosForDcb(const DCB &dcb, const termios2 &current) {
   return wanted;
 }
 
-DCB dcbForTermios(const termios2 &settings, bool dtrOn, bool rtsOn) {
+DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = settings.c_ospeed;
@@ -224,7 +185,7 @@ DCB dcbForTermios(const termios2 &settings, bool dtrOn, bool rtsOn) {
   return dcb;
 }
 
-bool holdsLineSetting(const termios2 &held, const termios2 &wanted) {
+bool holdsLineSetting(const TtySettings &held, const TtySettings &wanted) {
   return (held.c_cflag & kControlBits) == (wanted.c_cflag & kControlBits) &&
          held.c_ospeed == wanted.c_ospeed && held.c_ispeed == wanted.c_ispeed &&
          (held.c_iflag & kInputBits) == (wanted.c_iflag & kInputBits) &&
@@ -234,15 +195,15 @@ bool holdsLineSetting(const termios2 &held, const termios2 &wanted) {
          held.c_cc[VSTART] == wanted.c_cc[VSTART] && held.c_cc[VSTOP] == wanted.c_cc[VSTOP];
 }
 
-bool differsOnlyInFraming(const termios2 &held, const termios2 &wanted) {
-  termios2 heldWithWantedFraming = held;
+bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
+  TtySettings heldWithWantedFraming = held;
   heldWithWantedFraming.c_cflag &= ~kFramingBits;
   heldWithWantedFraming.c_cflag |= wanted.c_cflag & kFramingBits;
   return holdsLineSetting(heldWithWantedFraming, wanted);
 }
 
-termios2 withPseudoTerminalFraming(const termios2 &wanted) {
-  termios2 framed = wanted;
+TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {
+  TtySettings framed = wanted;
   framed.c_cflag &= ~kFramingBits;
   framed.c_cflag |= CS8;
   return framed;

@@ -1,8 +1,10 @@
 // Modem lines, break and manual flow control: EscapeCommFunction.
 #include <sys/ioctl.h>
+#include <termios.h>
 
 #include <cerrno>
 
+#include "platform/posix/modem_lines.h"
 #include "platform/posix/port_record.h"
 
 namespace tarvesk_posix {

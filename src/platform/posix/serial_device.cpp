@@ -12,12 +12,15 @@
 #include <new>
 #include <string>
 
+#include "platform/posix/dcb_termios.h"
+#include "platform/posix/modem_lines.h"
 #include "platform/posix/port_namespace.h"
 #include "platform/posix/port_record.h"
 
 namespace {
 
 using tarvesk_posix::PortRecord;
+using tarvesk_posix::TtySettings;
 using Clock = std::chrono::steady_clock;
 
 // Win32's flag for overlapped I/O, which this layer does not offer.
@@ -121,7 +124,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
   if (device.fd < 0) {
     return INVALID_HANDLE_VALUE;
   }
-  termios2 current{};
+  TtySettings current{};
   if (!tarvesk_posix::readTermios(device.fd, current)) {
     errno = ENOTTY;  // a file, a pipe, anything but a tty
     return INVALID_HANDLE_VALUE;
@@ -150,8 +153,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
     return INVALID_HANDLE_VALUE;
   }
 
-  const termios2 raw = tarvesk_posix::rawTermios(current);
-  termios2 held{};
+  const TtySettings raw = tarvesk_posix::rawTermios(current);
+  TtySettings held{};
   if (!tarvesk_posix::writeTermios(device.fd, raw) ||
       !tarvesk_posix::readTermios(device.fd, held)) {
     return INVALID_HANDLE_VALUE;

@@ -1,5 +1,6 @@
 #include "device_seams.h"
 
+#include <asm/termbits.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,12 +54,12 @@ void vanish(dev_t device, int spared, int claimedInput) {
   arm(Fault::Vanished, device, spared);
 }
 
-void refuseRate(dev_t device, int spared, speed_t rate) {
+void refuseRate(dev_t device, int spared, unsigned int rate) {
   rateAsked = rate;
   arm(Fault::RefusedRate, device, spared);
 }
 
-void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual) {
+void approximateRate(dev_t device, int spared, unsigned int rate, unsigned int actual) {
   rateAsked = rate;
   rateRun = actual;
   arm(Fault::ApproximatedRate, device, spared);

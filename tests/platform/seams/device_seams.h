@@ -1,6 +1,5 @@
 #pragma once
 
-#include <asm/termbits.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -18,11 +17,11 @@ namespace device_seams {
 void vanish(dev_t device, int spared, int claimedInput);
 
 // A driver that refuses the speed rate: setting it fails with EINVAL.
-void refuseRate(dev_t device, int spared, speed_t rate);
+void refuseRate(dev_t device, int spared, unsigned int rate);
 
 // A driver that takes the speed rate without complaint but runs at actual
 // instead, as a UART whose clock cannot divide down to rate does.
-void approximateRate(dev_t device, int spared, speed_t rate, speed_t actual);
+void approximateRate(dev_t device, int spared, unsigned int rate, unsigned int actual);
 
 // Another reader of the device, always just ahead: each of the next `times`
 // FIONREAD requests on it calls before() first and after() once the kernel

@@ -91,7 +91,7 @@ TEST_F(DriverRefusal, WithoutTermios2StandardRatesAreTakenAndOthersRefused) {
     SCOPED_TRACE(testing::Message() << "rate " << rate);
     taken.BaudRate = rate;
     ASSERT_TRUE(SetCommState(port, &taken));
-    const termios2 held = termiosOf(pty.slave());
+    const TtySettings held = termiosOf(pty.slave());
     EXPECT_EQ(held.c_ospeed, rate);
     EXPECT_EQ(held.c_ispeed, rate);
     DCB reported{};

@@ -207,7 +207,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   ASSERT_TRUE(available.endsWithin(kAtOnce));
   EXPECT_EQ(available.result(), 0);
 
-  const termios2 before = vanishes() ? termiosOf(pty.slave()) : termios2{};
+  const TtySettings before = vanishes() ? termiosOf(pty.slave()) : TtySettings{};
   NativeCall params(
       [this](JNIEnv *env) -> jint {
         return Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(env, self, 19200, 7, 2,
@@ -217,7 +217,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   ASSERT_TRUE(params.endsWithin(kAtOnce));
   EXPECT_EQ(params.result(), JNI_FALSE);
   if (vanishes()) {
-    const termios2 after = termiosOf(pty.slave());
+    const TtySettings after = termiosOf(pty.slave());
     EXPECT_TRUE(sameBytes(before, after)) << "a gone device was changed";
   }
 
