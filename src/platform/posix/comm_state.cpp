@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/posix/dcb_termios.h"
+#include "platform/posix/hang_up.h"
 #include "platform/posix/modem_lines.h"
 #include "platform/posix/port_record.h"
 
@@ -81,7 +82,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   // A pulled-out adapter may still answer ioctls; it has no line to set.
-  if (port->hungUp) {
+  if (tarvesk_posix::isGone(*port)) {
     errno = EIO;
     return FALSE;
   }

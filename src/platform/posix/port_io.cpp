@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/posix/hang_up.h"
 #include "platform/posix/port_record.h"
 
 namespace {
@@ -94,7 +95,7 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
     errno = port == nullptr ? EBADF : EINVAL;
     return nullptr;
   }
-  if (port->hungUp) {
+  if (tarvesk_posix::isGone(*port)) {
     errno = EIO;
     return nullptr;
   }
@@ -138,12 +139,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (n < 0 && errno == EINTR) {
       continue;
     }
-    if (n == 0 || errno == EIO) {
-      port->hungUp = true;  // a live non-blocking tty never reads 0
-      failed = true;
-      break;
-    }
-    if (errno != EAGAIN) {
+    if (tarvesk_posix::transferShowsGone(*port, n) || errno != EAGAIN) {
       failed = true;
       break;
     }
@@ -164,7 +160,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     *lpNumberOfBytesRead = got;
   }
   if (failed && got == 0) {
-    if (port->hungUp) {
+    if (tarvesk_posix::isGone(*port)) {
       errno = EIO;
     }
     return FALSE;
@@ -200,9 +196,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       continue;
     }
     if (n < 0 && errno != EAGAIN) {
-      if (errno == EIO) {
-        port->hungUp = true;
-      }
+      tarvesk_posix::transferShowsGone(*port, n);
       result = FALSE;
       break;
     }
@@ -218,9 +212,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       result = FALSE;
       break;
     }
-    if ((ready & POLLOUT) == 0 && (ready & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      port->hungUp = true;  // no room will ever come
-      errno = EIO;
+    if ((ready & POLLOUT) == 0 && tarvesk_posix::pollShowsGone(*port, ready)) {
+      errno = EIO;  // no room will ever come
       result = FALSE;
       break;
     }

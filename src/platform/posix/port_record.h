@@ -12,8 +12,7 @@ namespace tarvesk_posix {
 struct PortRecord {
   int fd = -1;
   bool isPseudoTerminal = false;  // Unix98 pty slave: no line, no modem lines, no framing
-  // Set by whichever call first sees the device gone (read() returning 0 or
-  // EIO, poll() saying readable with nothing to read). Read by other threads
+  // Set by hang_up.cpp once the device is found gone. Read by other threads
   // while one waits for input, hence atomic.
   std::atomic<bool> hungUp{false};
   // Bytes that ReadFile has taken, on any thread: a wait that finds the
@@ -27,10 +26,5 @@ struct PortRecord {
 
 // The record behind a handle, or nullptr for null and INVALID_HANDLE_VALUE.
 PortRecord *recordOf(HANDLE handle);
-
-// The bytes waiting to be read; false once the device has hung up (peer of a
-// pseudo-terminal closed, USB adapter removed) and no input is left to read,
-// and always once the record is marked. Marks the record.
-bool queuedInput(PortRecord &port, int &queued);
 
 }  // namespace tarvesk_posix

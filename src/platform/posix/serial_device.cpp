@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/posix/dcb_termios.h"
+#include "platform/posix/hang_up.h"
 #include "platform/posix/modem_lines.h"
 #include "platform/posix/port_namespace.h"
 #include "platform/posix/port_record.h"
@@ -183,7 +184,7 @@ BOOL CloseHandle(HANDLE hObject) {
   // Whatever a stuck line did not let leave is dropped, so close() itself
   // cannot wait on it. Only then: on a pseudo-terminal the flush would empty
   // the peer's input instead, losing bytes that were already delivered.
-  if (port->hungUp || drainOutput(port->fd)) {
+  if (tarvesk_posix::isGone(*port) || drainOutput(port->fd)) {
     ioctl(port->fd, TCFLSH, TCOFLUSH);
   }
   close(port->fd);  // also releases the flock
