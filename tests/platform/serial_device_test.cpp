@@ -108,3 +108,21 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
   EXPECT_FALSE(CloseHandle(nullptr));
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 }
+
+// A registry key is no serial device, nor a serial device a registry key.
+TEST(SerialDevice, AHandleOfTheOtherKindIsRefused) {
+  PortsDirectory dir;
+  PseudoTerminal pty;
+  makeLink(pty.slavePath(), dir / "COM1");
+  HANDLE port = openByName(u"COM1");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Active", 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+
+  EXPECT_FALSE(CloseHandle(key));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+  EXPECT_EQ(RegCloseKey(static_cast<HKEY>(port)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_TRUE(CloseHandle(port));
+}

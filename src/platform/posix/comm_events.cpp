@@ -11,9 +11,8 @@ using tarvesk_posix::PortRecord;
 // Any other event would never be reported, so asking for one fails at once
 // instead of leaving a WaitCommEvent that never ends.
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || (dwEvtMask & ~EV_RXCHAR) != 0) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  PortRecord *port = tarvesk_posix::recordFor(hFile, (dwEvtMask & ~EV_RXCHAR) == 0);
+  if (port == nullptr) {
     return FALSE;
   }
   port->eventMask = dwEvtMask;
@@ -24,9 +23,12 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 // queued (TRUE, EV_RXCHAR) or the device is gone (TRUE, no event; from then
 // on ClearCommError fails).
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
-  PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || lpOverlapped != nullptr || (port->eventMask & EV_RXCHAR) == 0) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  PortRecord *port = tarvesk_posix::recordFor(hFile, lpOverlapped == nullptr);
+  if (port == nullptr) {
+    return FALSE;
+  }
+  if ((port->eventMask & EV_RXCHAR) == 0) {
+    errno = EINVAL;  // nothing to wait for
     return FALSE;
   }
   DWORD events = 0;

@@ -64,9 +64,8 @@ void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBef
 }  // namespace
 
 BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
-  const PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || lpDCB == nullptr) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  const PortRecord *port = tarvesk_posix::recordFor(hFile, lpDCB != nullptr);
+  if (port == nullptr) {
     return FALSE;
   }
   *lpDCB = port->dcb;
@@ -76,9 +75,8 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
 // Either every value of the DCB is honoured, or the device is left exactly as
 // it was and the call fails.
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || lpDCB == nullptr) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  PortRecord *port = tarvesk_posix::recordFor(hFile, lpDCB != nullptr);
+  if (port == nullptr) {
     return FALSE;
   }
   // A pulled-out adapter may still answer ioctls; it has no line to set.

@@ -11,9 +11,8 @@
 // queue is asked first: the input count may wait for the kernel, and a read
 // follows it at once.
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  tarvesk_posix::PortRecord *port = tarvesk_posix::recordOf(hFile);
+  tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(hFile);
   if (port == nullptr) {
-    errno = EBADF;
     return FALSE;
   }
   int outQueue = 0;

@@ -4,9 +4,9 @@
 #include "platform/posix/port_record.h"
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  const tarvesk_posix::PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || lpCommTimeouts == nullptr) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  const tarvesk_posix::PortRecord *port =
+      tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr);
+  if (port == nullptr) {
     return FALSE;
   }
   *lpCommTimeouts = port->timeouts;
@@ -14,9 +14,8 @@ BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  tarvesk_posix::PortRecord *port = tarvesk_posix::recordOf(hFile);
-  if (port == nullptr || lpCommTimeouts == nullptr) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr);
+  if (port == nullptr) {
     return FALSE;
   }
   // The one combination Win32 rejects: every read time-out MAXDWORD.

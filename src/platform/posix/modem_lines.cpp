@@ -41,9 +41,8 @@ BOOL setRts(const tarvesk_posix::PortRecord &port, bool on) {
 }  // namespace
 
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  const tarvesk_posix::PortRecord *port = tarvesk_posix::recordOf(hFile);
+  const tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(hFile);
   if (port == nullptr) {
-    errno = EBADF;
     return FALSE;
   }
   switch (dwFunc) {

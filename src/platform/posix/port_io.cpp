@@ -87,12 +87,12 @@ ReadPlan planRead(const COMMTIMEOUTS &t, DWORD count) {
 // gone, where bytes would be lost without a word.
 PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWORD done,
                            OVERLAPPED *overlapped) {
-  PortRecord *port = tarvesk_posix::recordOf(handle);
   if (done != nullptr) {
     *done = 0;
   }
-  if (port == nullptr || overlapped != nullptr || (buffer == nullptr && count != 0)) {
-    errno = port == nullptr ? EBADF : EINVAL;
+  PortRecord *port =
+      tarvesk_posix::recordFor(handle, overlapped == nullptr && (buffer != nullptr || count == 0));
+  if (port == nullptr) {
     return nullptr;
   }
   if (tarvesk_posix::isGone(*port)) {

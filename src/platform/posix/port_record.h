@@ -2,14 +2,18 @@
 
 // The record a serial device's HANDLE points to.
 #include <atomic>
+#include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/posix/handle_tag.h"
 
 namespace tarvesk_posix {
 
 // One open serial device. Owned by the handle: CreateFileW makes it,
 // CloseHandle frees it.
 struct PortRecord {
+  static constexpr HandleKind kTag = HandleKind::kSerialDevice;
+  HandleKind tag = kTag;
   int fd = -1;
   bool isPseudoTerminal = false;  // Unix98 pty slave: no line, no modem lines, no framing
   // Set by hang_up.cpp once the device is found gone. Read by other threads
@@ -24,7 +28,16 @@ struct PortRecord {
   DWORD eventMask = 0;      // set by SetCommMask
 };
 
-// The record behind a handle, or nullptr for null and INVALID_HANDLE_VALUE.
-PortRecord *recordOf(HANDLE handle);
+// The record behind a serial device's handle, when the call's other
+// arguments are valid too; otherwise nullptr, with errno EBADF for a handle
+// that is no open serial device, or EINVAL for the arguments.
+inline PortRecord *recordFor(HANDLE handle, bool argumentsValid = true) {
+  PortRecord *port = handle == INVALID_HANDLE_VALUE ? nullptr : recordBehind<PortRecord>(handle);
+  if (port == nullptr || !argumentsValid) {
+    errno = port == nullptr ? EBADF : EINVAL;
+    return nullptr;
+  }
+  return port;
+}
 
 }  // namespace tarvesk_posix

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/handle_tag.h"
 #include "platform/posix/port_listing.h"
 #include "platform/posix/utf8_to_utf16.h"
 
@@ -14,15 +15,14 @@ namespace {
 
 enum class KeyKind { kActiveDrivers, kPort };
 
-constexpr std::uint32_t kKeyMagic = 0x6b657954;  // tells our records from stray pointers
-
 }  // namespace
 
 // A key handed out by RegOpenKeyExW, freed by RegCloseKey. The "Drivers\Active"
 // key keeps the port names as they were when it was opened, so that indices
 // stay stable while the caller enumerates; a port key keeps its "Name" value.
 struct HKEY__ {
-  std::uint32_t magic = kKeyMagic;
+  static constexpr tarvesk_posix::HandleKind kTag = tarvesk_posix::HandleKind::kRegistryKey;
+  tarvesk_posix::HandleKind tag = kTag;
   KeyKind kind = KeyKind::kActiveDrivers;
   std::vector<std::u16string> subkeys;
   std::u16string nameValue;
@@ -65,10 +65,7 @@ bool isPredefined(HKEY key) {
 }
 
 HKEY__ *ownKey(HKEY key) {
-  if (key == nullptr || isPredefined(key) || key->magic != kKeyMagic) {
-    return nullptr;
-  }
-  return key;
+  return isPredefined(key) ? nullptr : tarvesk_posix::recordBehind<HKEY__>(key);
 }
 
 // Registry key and value names ignore case, as on Windows.
@@ -222,7 +219,6 @@ LONG RegCloseKey(HKEY hKey) {
   if (key == nullptr) {
     return ERROR_INVALID_HANDLE;
   }
-  key->magic = 0;
   delete key;
   return ERROR_SUCCESS;
 }

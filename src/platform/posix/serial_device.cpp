@@ -92,17 +92,6 @@ bool drainOutput(int fd) {
 
 }  // namespace
 
-namespace tarvesk_posix {
-
-PortRecord *recordOf(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    return nullptr;
-  }
-  return static_cast<PortRecord *>(handle);
-}
-
-}  // namespace tarvesk_posix
-
 // Serial devices are always opened for exclusive use, as Win32 requires of
 // communications resources: the share mode is not consulted.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
@@ -176,9 +165,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  PortRecord *port = tarvesk_posix::recordOf(hObject);
+  PortRecord *port = tarvesk_posix::recordFor(hObject);
   if (port == nullptr) {
-    errno = EBADF;
     return FALSE;
   }
   // Whatever a stuck line did not let leave is dropped, so close() itself
