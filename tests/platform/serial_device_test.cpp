@@ -1,6 +1,7 @@
 // Opening and closing on pseudo-terminals: names, exclusivity, the library's
 // default settings as the kernel then holds them.
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,6 +108,20 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
 
   EXPECT_FALSE(CloseHandle(nullptr));
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
+// Out of descriptors, the open fails as Win32's does when it has no handle left.
+TEST(SerialDevice, OutOfDescriptorsIsTooManyOpenFiles) {
+  PseudoTerminal pty;
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit none{0, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const HANDLE port = openByName(pty.slaveName());
+  const DWORD error = GetLastError();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_EQ(port, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(error, DWORD{ERROR_TOO_MANY_OPEN_FILES});
 }
 
 // A registry key is no serial device, nor a serial device a registry key.

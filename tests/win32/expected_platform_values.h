@@ -49,9 +49,13 @@
   X(KEY_ENUMERATE_SUB_KEYS, 0x0008)   \
   X(REG_SZ, 1)                        \
   X(ERROR_SUCCESS, 0)                 \
+  X(ERROR_INVALID_FUNCTION, 1)        \
   X(ERROR_FILE_NOT_FOUND, 2)          \
+  X(ERROR_TOO_MANY_OPEN_FILES, 4)     \
   X(ERROR_ACCESS_DENIED, 5)           \
   X(ERROR_INVALID_HANDLE, 6)          \
+  X(ERROR_NOT_ENOUGH_MEMORY, 8)       \
+  X(ERROR_GEN_FAILURE, 31)            \
   X(ERROR_INVALID_PARAMETER, 87)      \
   X(ERROR_MORE_DATA, 234)             \
   X(ERROR_NO_MORE_ITEMS, 259)

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/handle_tag.h"
+#include "platform/posix/last_error.h"
 #include "platform/posix/port_listing.h"
 #include "platform/posix/utf8_to_utf16.h"
 
@@ -30,32 +31,10 @@ struct HKEY__ {
 
 namespace {
 
-constexpr LONG kErrorTooManyOpenFiles = 4;
-constexpr LONG kErrorNotEnoughMemory = 8;
-constexpr LONG kErrorGenFailure = 31;
-
 // Everything that could change a key; this registry is read only.
 constexpr REGSAM kWriteAccess = 0x0002 | 0x0004 | 0x0020 |  // set value, create subkey, link
                                 0x00010000 | 0x00040000 | 0x00080000 |  // delete, DAC, owner
                                 0x10000000 | 0x40000000;                // generic all, write
-
-LONG win32Code(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    default:
-      return kErrorGenFailure;
-  }
-}
 
 // HKEY_CLASSES_ROOT to HKEY_DYN_DATA: handles that are never opened or freed.
 // Like HKEY_LOCAL_MACHINE they are 32-bit values widened with their sign.
@@ -88,7 +67,7 @@ LONG openActiveDrivers(REGSAM access, PHKEY result) {
   }
   const tarvesk_posix::PortListing listing = tarvesk_posix::readActivePorts();
   if (listing.error != 0) {
-    return win32Code(listing.error);
+    return static_cast<LONG>(tarvesk_posix::win32Error(listing.error));
   }
   auto key = std::make_unique<HKEY__>();
   for (const tarvesk_posix::PortEntry &port : listing.ports) {
@@ -143,7 +122,7 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samD
     }
     return openPort(*parent, lpSubKey, samDesired, phkResult);
   } catch (const std::bad_alloc &) {
-    return kErrorNotEnoughMemory;
+    return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
