@@ -15,7 +15,12 @@ target_include_directories(tarvesk_port PUBLIC ${PROJECT_SOURCE_DIR}/src)
 add_library(tarvesk_natives OBJECT ${TARVESK_NATIVES_SOURCES})
 target_include_directories(tarvesk_natives PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS})
 
+# wsprintfW, wcslen and wcsncmp touch no device: the unit tests use them too.
+set(TARVESK_TEXT_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/posix/text.cpp)
+add_library(tarvesk_text OBJECT ${TARVESK_TEXT_SOURCES})
+target_include_directories(tarvesk_text PUBLIC ${PROJECT_SOURCE_DIR}/src)
 file(GLOB TARVESK_POSIX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/posix/*.cpp)
+list(REMOVE_ITEM TARVESK_POSIX_SOURCES ${TARVESK_TEXT_SOURCES})
 add_library(tarvesk_posix OBJECT ${TARVESK_POSIX_SOURCES})
 target_include_directories(tarvesk_posix PUBLIC ${PROJECT_SOURCE_DIR}/src)
 
@@ -23,7 +28,7 @@ target_include_directories(tarvesk_posix PUBLIC ${PROJECT_SOURCE_DIR}/src)
 # Hidden visibility does not reach the std:: templates the code instantiates
 # (libstdc++ declares them visible), so a version script keeps those in as well.
 add_library(tarvesk SHARED $<TARGET_OBJECTS:tarvesk_port> $<TARGET_OBJECTS:tarvesk_natives>
-                           $<TARGET_OBJECTS:tarvesk_posix>)
+                           $<TARGET_OBJECTS:tarvesk_posix> $<TARGET_OBJECTS:tarvesk_text>)
 set(TARVESK_EXPORTS_MAP ${CMAKE_CURRENT_BINARY_DIR}/tarvesk-exports.map)
 # Rewritten only when it changes, so configuring again does not relink.
 file(CONFIGURE OUTPUT ${TARVESK_EXPORTS_MAP}

@@ -46,13 +46,13 @@ TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
                                                                      {"COM10", dir / "COM10"},
                                                                      {"COM2", dir / "COM2"},
                                                                      {"aux", dir / "aux"}};
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::listDirectoryPorts(dir.path.string())), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_posix::readPortsDirectory(dir.path.string()).ports), expected);
 
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::listActivePorts()), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_posix::readActivePorts().ports), expected);
 }
 
 TEST(PortDirectory, AMissingDirectoryListsNothing) {
-  EXPECT_TRUE(tarvesk_posix::listDirectoryPorts("/nonexistent/ports").empty());
+  EXPECT_TRUE(tarvesk_posix::readPortsDirectory("/nonexistent/ports").ports.empty());
 }
 
 // A made-up /sys: each tty directory, its device link, the driver behind it
@@ -138,11 +138,11 @@ TEST(SysfsPorts, RealPortsInFamilyAndNumberOrderNamedCom1Onwards) {
       {"COM4", "/devx/ttyS11"},   {"COM5", "/devx/ttyAMA0"}, {"COM6", "/devx/ttyUSB0"},
       {"COM7", "/devx/ttyUSB1"},  {"COM8", "/devx/ttyACM0"}, {"COM9", "/devx/rfcomm0"},
       {"COM10", "/devx/ttymxc0"}, {"COM11", "/devx/ttymxc1"}};
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::listSysfsPorts(sys.classTty(), "/devx")), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_posix::readSysfsPorts(sys.classTty(), "/devx").ports), expected);
 }
 
 TEST(SysfsPorts, NoTtyClassListsNothing) {
-  EXPECT_TRUE(tarvesk_posix::listSysfsPorts("/nonexistent/class/tty", "/dev").empty());
+  EXPECT_TRUE(tarvesk_posix::readSysfsPorts("/nonexistent/class/tty", "/dev").ports.empty());
 }
 
 TEST(PortNames, ResolveThroughTheActivePortsOrAsAnAbsolutePath) {

@@ -163,7 +163,7 @@ TEST(ActiveDrivers, WithoutTarveskPortsTheKernelsSerialDevicesAreListed) {
   ScopedEnv ports("TARVESK_PORTS", "");  // empty counts as unset
   std::vector<std::u16string> expected;
   for (const tarvesk_posix::PortEntry &entry :
-       tarvesk_posix::listSysfsPorts("/sys/class/tty", "/dev")) {
+       tarvesk_posix::readSysfsPorts("/sys/class/tty", "/dev").ports) {
     expected.emplace_back(entry.name.begin(), entry.name.end());
   }
   Key active;

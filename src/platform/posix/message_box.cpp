@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/port_namespace.h"
+#include "platform/posix/utf_conversion.h"
 
 namespace {
 

@@ -11,8 +11,7 @@
 #include <iterator>
 #include <tuple>
 
-#include "platform/posix/port_listing.h"
-#include "platform/posix/utf8_to_utf16.h"
+#include "platform/posix/utf_conversion.h"
 
 namespace tarvesk_posix {
 
@@ -42,7 +41,9 @@ int readEntryNames(const std::string &dir, std::vector<std::string> &names) {
   return error;
 }
 
-PortListing readDirectory(const std::string &dir) {
+}  // namespace
+
+PortListing readPortsDirectory(const std::string &dir) {
   PortListing listing;
   std::vector<std::string> names;
   listing.error = readEntryNames(dir, names);
@@ -58,6 +59,8 @@ PortListing readDirectory(const std::string &dir) {
   }
   return listing;
 }
+
+namespace {
 
 // The file name at the end of a symlink's target, empty when there is none.
 std::string linkTargetName(const std::string &link) {
@@ -132,7 +135,9 @@ struct TtyOrder {
   }
 };
 
-PortListing readSysfs(const std::string &sysClassTty, const std::string &devDir) {
+}  // namespace
+
+PortListing readSysfsPorts(const std::string &sysClassTty, const std::string &devDir) {
   PortListing listing;
   std::vector<std::string> names;
   listing.error = readEntryNames(sysClassTty, names);
@@ -150,28 +155,16 @@ PortListing readSysfs(const std::string &sysClassTty, const std::string &devDir)
   return listing;
 }
 
-}  // namespace
-
 PortListing readActivePorts() {
   const char *dir = std::getenv("TARVESK_PORTS");
   if (dir != nullptr && *dir != 0) {
-    return readDirectory(dir);
+    return readPortsDirectory(dir);
   }
-  PortListing listing = readSysfs("/sys/class/tty", "/dev");
+  PortListing listing = readSysfsPorts("/sys/class/tty", "/dev");
   if (listing.error == ENOENT) {
     listing.error = 0;  // no tty class at all: a machine without serial ports
   }
   return listing;
-}
-
-std::vector<PortEntry> listActivePorts() { return readActivePorts().ports; }
-
-std::vector<PortEntry> listDirectoryPorts(const std::string &dir) {
-  return readDirectory(dir).ports;
-}
-
-std::vector<PortEntry> listSysfsPorts(const std::string &sysClassTty, const std::string &devDir) {
-  return readSysfs(sysClassTty, devDir).ports;
 }
 
 std::string resolvePortName(const std::u16string &name) {
@@ -188,8 +181,8 @@ std::string resolvePortName(const std::u16string &name) {
   if (wanted.empty()) {
     return {};
   }
-  for (const PortEntry &entry : listActivePorts()) {
-    if (fromUtf8(entry.name) == wanted) {
+  for (const PortEntry &entry : readActivePorts().ports) {
+    if (toUtf16(entry.name) == wanted) {
       return entry.devicePath;
     }
   }

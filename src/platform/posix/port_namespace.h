@@ -12,25 +12,30 @@ struct PortEntry {
   std::string devicePath;  // what to open, e.g. "/dev/ttyUSB0" or the symlink in TARVESK_PORTS
 };
 
+// The ports found, and why the list may be incomplete: 0, or the errno of
+// the directory that could not be read.
+struct PortListing {
+  std::vector<PortEntry> ports;
+  int error = 0;
+};
+
 // The active ports: the TARVESK_PORTS directory when that variable is set,
-// else the kernel's serial devices under /sys/class/tty.
-std::vector<PortEntry> listActivePorts();
+// else the kernel's serial devices under /sys/class/tty (none, without error,
+// where there is no tty class at all).
+PortListing readActivePorts();
 
 // Each entry of dir that resolves (through symlinks) to a character device,
 // in byte order of the names.
-std::vector<PortEntry> listDirectoryPorts(const std::string &dir);
+PortListing readPortsDirectory(const std::string &dir);
 
 // The ttys below sysClassTty ("/sys/class/tty") that have a device link,
 // without 8250 ports whose type is 0, ordered ttyS, ttyAMA, ttyUSB, ttyACM,
 // then the rest, each by number, and named COM1, COM2, ... in that order.
 // devDir ("/dev") is where their device nodes live.
-std::vector<PortEntry> listSysfsPorts(const std::string &sysClassTty, const std::string &devDir);
+PortListing readSysfsPorts(const std::string &sysClassTty, const std::string &devDir);
 
 // The device path a name stands for: "COM1:" or "COM1" through the active
 // ports, an absolute path as it is. Empty when the name means nothing.
 std::string resolvePortName(const std::u16string &name);
-
-// UTF-16 to UTF-8, unpaired surrogates as U+FFFD.
-std::string toUtf8(const std::u16string &text);
 
 }  // namespace tarvesk_posix

@@ -9,8 +9,8 @@
 #include "platform/platform.h"
 #include "platform/posix/handle_tag.h"
 #include "platform/posix/last_error.h"
-#include "platform/posix/port_listing.h"
-#include "platform/posix/utf8_to_utf16.h"
+#include "platform/posix/port_namespace.h"
+#include "platform/posix/utf_conversion.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ LONG openActiveDrivers(REGSAM access, PHKEY result) {
   }
   auto key = std::make_unique<HKEY__>();
   for (const tarvesk_posix::PortEntry &port : listing.ports) {
-    key->subkeys.push_back(tarvesk_posix::fromUtf8(port.name));
+    key->subkeys.push_back(tarvesk_posix::toUtf16(port.name));
   }
   *result = key.release();
   return ERROR_SUCCESS;
