@@ -27,37 +27,15 @@ struct StandardRate {
   speed_t rate;
   tcflag_t code;
 };
-constexpr StandardRate kStandardRates[] = {{0, B0},
-                                           {50, B50},
-                                           {75, B75},
-                                           {110, B110},
-                                           {134, B134},
-                                           {150, B150},
-                                           {200, B200},
-                                           {300, B300},
-                                           {600, B600},
-                                           {1200, B1200},
-                                           {1800, B1800},
-                                           {2400, B2400},
-                                           {4800, B4800},
-                                           {9600, B9600},
-                                           {19200, B19200},
-                                           {38400, B38400},
-                                           {57600, B57600},
-                                           {115200, B115200},
-                                           {230400, B230400},
-                                           {460800, B460800},
-                                           {500000, B500000},
-                                           {576000, B576000},
-                                           {921600, B921600},
-                                           {1000000, B1000000},
-                                           {1152000, B1152000},
-                                           {1500000, B1500000},
-                                           {2000000, B2000000},
-                                           {2500000, B2500000},
-                                           {3000000, B3000000},
-                                           {3500000, B3500000},
-                                           {4000000, B4000000}};
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000}};
 
 tcflag_t codeOf(speed_t rate) {
   for (const StandardRate &standard : kStandardRates) {
@@ -65,10 +43,10 @@ tcflag_t codeOf(speed_t rate) {
       return standard.code;
     }
   }
-  return BOTHER;
+  return rate == 0 ? B0 : BOTHER;  // B0 hangs the line up
 }
 
-// 0 for BOTHER, which a classic termios cannot carry.
+// 0 for B0, and for BOTHER, which a classic termios cannot carry.
 speed_t rateOf(tcflag_t code) {
   for (const StandardRate &standard : kStandardRates) {
     if (standard.code == code) {
@@ -78,41 +56,19 @@ speed_t rateOf(tcflag_t code) {
   return 0;
 }
 
-// The speed bits for the rates: input code 0 means "as output".
-tcflag_t speedCodes(const TtySettings &settings) {
-  const tcflag_t input =
-      settings.c_ispeed == settings.c_ospeed ? tcflag_t{B0} : codeOf(settings.c_ispeed);
-  return codeOf(settings.c_ospeed) | (input << IBSHIFT);
-}
-
 // ENOTTY as well: an emulator may answer requests it does not know with it,
 // and on a device that really is no terminal the classic request fails too.
 bool lacksTermios2(int error) { return error == ENOSYS || error == ENOTTY; }
 
-template <typename Kernel>
-TtySettings fromKernel(const Kernel &kernel, speed_t inputRate, speed_t outputRate) {
-  TtySettings settings{};
-  settings.c_iflag = kernel.c_iflag;
-  settings.c_oflag = kernel.c_oflag;
-  settings.c_cflag = kernel.c_cflag & ~kSpeedBits;
-  settings.c_lflag = kernel.c_lflag;
-  settings.c_line = kernel.c_line;
-  std::copy(std::begin(kernel.c_cc), std::end(kernel.c_cc), std::begin(settings.c_cc));
-  settings.c_ispeed = inputRate;
-  settings.c_ospeed = outputRate;
-  return settings;
-}
-
-template <typename Kernel>
-Kernel toKernel(const TtySettings &settings) {
-  Kernel kernel{};
-  kernel.c_iflag = settings.c_iflag;
-  kernel.c_oflag = settings.c_oflag;
-  kernel.c_cflag = (settings.c_cflag & ~kSpeedBits) | speedCodes(settings);
-  kernel.c_lflag = settings.c_lflag;
-  kernel.c_line = settings.c_line;
-  std::copy(std::begin(settings.c_cc), std::end(settings.c_cc), std::begin(kernel.c_cc));
-  return kernel;
+// Both ways: the kernel's records and TtySettings share the field names.
+template <typename From, typename To>
+void copyFlagsAndCharacters(const From &from, To &to) {
+  to.c_iflag = from.c_iflag;
+  to.c_oflag = from.c_oflag;
+  to.c_cflag = from.c_cflag;
+  to.c_lflag = from.c_lflag;
+  to.c_line = from.c_line;
+  std::copy(std::begin(from.c_cc), std::end(from.c_cc), std::begin(to.c_cc));
 }
 
 }  // namespace
@@ -120,24 +76,30 @@ Kernel toKernel(const TtySettings &settings) {
 bool readTermios(int fd, TtySettings &settings) {
   termios2 current{};
   if (ioctl(fd, TCGETS2, &current) == 0) {
-    settings = fromKernel(current, current.c_ispeed, current.c_ospeed);
-    return true;
+    copyFlagsAndCharacters(current, settings);
+    settings.c_ispeed = current.c_ispeed;
+    settings.c_ospeed = current.c_ospeed;
+  } else {
+    termios classic{};
+    if (!lacksTermios2(errno) || ioctl(fd, TCGETS, &classic) != 0) {
+      return false;
+    }
+    copyFlagsAndCharacters(classic, settings);
+    const tcflag_t output = classic.c_cflag & CBAUD;
+    const tcflag_t input = (classic.c_cflag >> IBSHIFT) & CBAUD;  // B0: as output
+    settings.c_ispeed = rateOf(input == B0 ? output : input);
+    settings.c_ospeed = rateOf(output);
   }
-  if (!lacksTermios2(errno)) {
-    return false;
-  }
-  termios classic{};
-  if (ioctl(fd, TCGETS, &classic) != 0) {
-    return false;
-  }
-  const tcflag_t output = classic.c_cflag & CBAUD;
-  const tcflag_t input = (classic.c_cflag >> IBSHIFT) & CBAUD;
-  settings = fromKernel(classic, rateOf(input == B0 ? output : input), rateOf(output));
+  settings.c_cflag &= ~kSpeedBits;
   return true;
 }
 
 bool writeTermios(int fd, const TtySettings &settings) {
-  termios2 wanted = toKernel<termios2>(settings);
+  termios2 wanted{};
+  copyFlagsAndCharacters(settings, wanted);
+  const tcflag_t input =
+      settings.c_ispeed == settings.c_ospeed ? tcflag_t{B0} : codeOf(settings.c_ispeed);
+  wanted.c_cflag = (wanted.c_cflag & ~kSpeedBits) | codeOf(settings.c_ospeed) | input << IBSHIFT;
   wanted.c_ispeed = settings.c_ispeed;
   wanted.c_ospeed = settings.c_ospeed;
   if (ioctl(fd, TCSETS2, &wanted) == 0) {
@@ -148,11 +110,12 @@ bool writeTermios(int fd, const TtySettings &settings) {
   }
   // Only rates that have a code; any other would be run at whatever the
   // code says, or not at all.
-  if ((wanted.c_cflag & CBAUD) == BOTHER || ((wanted.c_cflag >> IBSHIFT) & CBAUD) == BOTHER) {
+  if ((wanted.c_cflag & CBAUD) == BOTHER || input == BOTHER) {
     errno = EINVAL;
     return false;
   }
-  const termios classic = toKernel<termios>(settings);
+  termios classic{};
+  copyFlagsAndCharacters(wanted, classic);
   return ioctl(fd, TCSETS, &classic) == 0;
 }
 
