@@ -19,6 +19,13 @@
 
 #else
 
+// platform/posix/ is a general emulation: each function does what Win32
+// documents for it with any argument, not only those the core passes (one
+// read time-out plan, SETDTR and SETRTS, %d, never GetLastError); the tests
+// hold it to the rest. What Linux cannot do exactly is refused, never
+// approximated: the call fails, and where an argument is the reason
+// GetLastError gives ERROR_INVALID_PARAMETER. What is left out is said at
+// the declarations.
 #include <cstddef>
 #include <cstdint>
 
@@ -183,7 +190,15 @@ struct COMSTAT {
 using LPCOMSTAT = COMSTAT *;
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 
-// Serial devices
+// Serial devices, synchronous only: overlapped I/O is refused. A device is
+// opened by port name ("COM1:", "COM1") or absolute path, for reading and
+// writing and for exclusive use, as Win32 requires of communications
+// resources, whatever access and share mode are asked; OPEN_EXISTING only.
+// SetCommState takes every DCB field. EscapeCommFunction does all eight
+// functions, where the device has the lines (a pseudo-terminal has none).
+// ClearCommError tracks no line errors: the error word and the hold flags
+// are 0. SetCommMask takes EV_RXCHAR alone, since no other event would ever
+// end a WaitCommEvent. GetLastError is errno, translated.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -203,7 +218,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 DWORD GetLastError();
 void Sleep(DWORD dwMilliseconds);
 
-// Registry
+// Registry, read only (asking to write gives ERROR_ACCESS_DENIED): the key
+// HKEY_LOCAL_MACHINE\Drivers\Active, one subkey per port, each with the
+// string value "Name"; no other key or value exists, and keys have no class.
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult);
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -213,12 +230,15 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 LONG RegCloseKey(HKEY hKey);
 
 // Text on 16-bit units. C++ overloads, so they never clash with the C
-// library's wchar_t functions of the same names.
+// library's wchar_t functions of the same names. wsprintfW knows %d, %i, %u,
+// %s and %%, with the sizes l and h but no flags, width or precision; any
+// other conversion is written as its letter.
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 std::size_t wcslen(LPCWSTR text);
 int wcsncmp(LPCWSTR left, LPCWSTR right, std::size_t count);
 
-// User interface
+// User interface: the message is one line on stderr or in
+// TARVESK_MESSAGE_LOG, and the call returns IDOK at once.
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 
 #endif

@@ -8,8 +8,6 @@
 
 using tarvesk_posix::PortRecord;
 
-// Any other event would never be reported, so asking for one fails at once
-// instead of leaving a WaitCommEvent that never ends.
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
   PortRecord *port = tarvesk_posix::recordFor(hFile, (dwEvtMask & ~EV_RXCHAR) == 0);
   if (port == nullptr) {

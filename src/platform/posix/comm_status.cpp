@@ -6,10 +6,9 @@
 #include "platform/posix/hang_up.h"
 #include "platform/posix/port_record.h"
 
-// Line errors are not tracked, so the error word is always 0. Fails once the
-// device is gone, which is what ends a reader's wait for input. The output
-// queue is asked first: the input count may wait for the kernel, and a read
-// follows it at once.
+// Fails once the device is gone, which is what ends a reader's wait for
+// input. The output queue is asked first: the input count may wait for the
+// kernel, and a read follows it at once.
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
   tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(hFile);
   if (port == nullptr) {

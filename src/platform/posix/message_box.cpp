@@ -57,7 +57,6 @@ bool appendToLog(const char *path, const std::string &line) {
 
 }  // namespace
 
-// Nobody can dismiss a box here, so it returns IDOK at once.
 int MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT /*uType*/) {
   try {
     const std::string line = messageLine(lpText, lpCaption);

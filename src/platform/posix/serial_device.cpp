@@ -92,8 +92,6 @@ bool drainOutput(int fd) {
 
 }  // namespace
 
-// Serial devices are always opened for exclusive use, as Win32 requires of
-// communications resources: the share mode is not consulted.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
                    SECURITY_ATTRIBUTES * /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
