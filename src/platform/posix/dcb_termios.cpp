@@ -1,5 +1,8 @@
 #include "platform/posix/dcb_termios.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace tarvesk_posix {
 
 namespace {
@@ -12,30 +15,12 @@ constexpr tcflag_t kLocalBits = ISIG | ICANON | ECHO | ECHONL | IEXTEN;
 constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR;
 constexpr tcflag_t kControlBits = kFramingBits | CSTOPB | CRTSCTS | CLOCAL | CREAD;
 
-tcflag_t sizeCode(BYTE byteSize) {
-  switch (byteSize) {
-    case 5:
-      return CS5;
-    case 6:
-      return CS6;
-    case 7:
-      return CS7;
-    default:
-      return CS8;
-  }
-}
+// 5 to 8 data bits; CSIZE holds no other code.
+constexpr tcflag_t kSizeCodes[] = {CS5, CS6, CS7, CS8};
 
 BYTE byteSizeOf(tcflag_t cflag) {
-  switch (cflag & CSIZE) {
-    case CS5:
-      return 5;
-    case CS6:
-      return 6;
-    case CS7:
-      return 7;
-    default:
-      return 8;
-  }
+  const tcflag_t *code = std::find(std::begin(kSizeCodes), std::end(kSizeCodes), cflag & CSIZE);
+  return static_cast<BYTE>(5 + (code - std::begin(kSizeCodes)));
 }
 
 // Everything Linux cannot do exactly is refused rather than approximated.
@@ -106,7 +91,7 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
   wanted.c_ospeed = dcb.BaudRate;
   wanted.c_ispeed = dcb.BaudRate;
 
-  wanted.c_cflag |= sizeCode(dcb.ByteSize);
+  wanted.c_cflag |= kSizeCodes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
     case ODDPARITY:
       wanted.c_cflag |= PARENB | PARODD;

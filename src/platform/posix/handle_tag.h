@@ -1,12 +1,11 @@
 #pragma once
 
 // Handles are the addresses of records this layer made: a serial device's
-// (HANDLE) or a registry key's (HKEY). Win32 refuses a handle it never gave
-// out; with no table of handles (the library keeps no state outside its
-// records), each record begins with the tag of its kind instead, which tells
-// it from a handle of the other kind or a stray pointer. A handle used after
-// it was closed is undefined, as on Win32, where its value may by then name
-// something else.
+// (HANDLE) or a registry key's (HKEY). With no table of handles (the library
+// keeps no state outside its records), each record begins with the tag of its
+// kind, which tells it from a handle of the other kind or a stray pointer. A
+// handle used after it was closed is undefined, as on Win32, where its value
+// may by then name something else.
 #include <cstdint>
 #include <cstring>
 #include <type_traits>

@@ -1,18 +1,15 @@
 #pragma once
 
-// A tty's settings, read from and written to the kernel. Only
-// kernel_termios.cpp includes the kernel's own termios header, which cannot
-// stand beside <termios.h>; this header includes neither, and its users name
-// the flags and control characters as <termios.h> does (glibc's values are the
-// kernel's).
+// A tty's settings as the kernel holds them. Only kernel_termios.cpp includes
+// the kernel's termios header, which cannot stand beside <termios.h>; users of
+// this one name the flags as <termios.h> does (glibc's values are the kernel's).
 #include <type_traits>
 
 namespace tarvesk_posix {
 
-// What the kernel's termios2 holds, with the speed as rates in bits per
-// second: c_cflag carries no speed code, so any rate the driver takes can be
-// asked for, and the codes are kernel_termios.cpp's business alone.
-// The types are those of tcflag_t, cc_t and speed_t.
+// termios2, with the speed as rates in bits per second only: c_cflag carries
+// no speed code (those are kernel_termios.cpp's business). The types are
+// tcflag_t, cc_t and speed_t.
 struct TtySettings {
   unsigned int c_iflag;
   unsigned int c_oflag;
