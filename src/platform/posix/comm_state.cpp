@@ -1,5 +1,6 @@
 // Line settings: GetCommState and SetCommState.
 #include <sys/ioctl.h>
+#include <termios.h>
 
 #include <cerrno>
 

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
