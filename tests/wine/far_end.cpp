@@ -5,9 +5,9 @@
 //
 // SESSION_DIR holds ports/ (the symlinks the prefix maps COM1 and COM2 to)
 // and wineserver.pid (wine-session.sh). The far end points each symlink at a
-// fresh pseudo-terminal whose master it holds, runs `wine HOST_EXE GROUP` in
-// a work directory of its own, and answers the host's requests: a line
-// "far <request>" on the host's output gets one line back on its input.
+// fresh pseudo-terminal whose master it holds, runs `$WINELOADER HOST_EXE
+// GROUP` in a work directory of its own, and answers the host's requests: a
+// line "far <request>" on the host's output gets one line back on its input.
 // Every other line the host writes is passed on. The exit status is the
 // host's; a host still running at the time limit is ended and fails the run.
 //
@@ -18,7 +18,7 @@
 //   send-after PORT MS HEX   answered at once; the bytes follow MS ms later
 //   hangup-after PORT MS     answered at once; the line hangs up MS ms later
 //   receive PORT COUNT MS    "got HEX": what arrives within MS ms, at most COUNT bytes
-//   reg ARGS...              "status N" of `wine reg ARGS...`
+//   reg ARGS...              "status N" of `$WINELOADER reg ARGS...`
 //
 // A delayed action also logs the processor time the host and wineserver
 // used while it was due: what a read that waits for it costs.
@@ -138,6 +138,12 @@ long cpuMs(pid_t pid) {
   return (user + system) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
+// The Wine loader of the architecture under test (tests/wine/CMakeLists.txt).
+std::string wineLoader() {
+  const char *loader = std::getenv("WINELOADER");
+  return loader != nullptr && *loader != '\0' ? loader : "wine";
+}
+
 pid_t start(const std::vector<std::string> &args, int in, int out) {
   std::vector<char *> argv;
   for (const std::string &arg : args) {
@@ -199,7 +205,7 @@ class FarEnd {
       return "ok";
     }
     if (verb == "reg") {
-      std::vector<std::string> args = {"wine", "reg"};
+      std::vector<std::string> args = {wineLoader(), "reg"};
       for (std::string arg; words >> arg;) {
         args.push_back(arg);
       }
@@ -310,7 +316,7 @@ int main(int argc, char **argv) {
   if (pipe2(toHost, O_CLOEXEC) != 0 || pipe2(fromHost, O_CLOEXEC) != 0) {
     die("no pipes");
   }
-  const pid_t host = start({"wine", hostExe, group}, toHost[0], fromHost[1]);
+  const pid_t host = start({wineLoader(), hostExe, group}, toHost[0], fromHost[1]);
   close(toHost[0]);
   close(fromHost[1]);
 
