@@ -9,7 +9,8 @@
 // GROUP` in a work directory of its own, and answers the host's requests: a
 // line "far <request>" on the host's output gets one line back on its input.
 // Every other line the host writes is passed on. The exit status is the
-// host's; a host still running at the time limit is ended and fails the run.
+// host's; a host still running at the time limit is ended and fails the run,
+// after a line that says which scenario it was in and what it last said.
 //
 //   fresh                    new pseudo-terminals behind COM1 and COM2
 //   state PORT               "open" while the device is open on the Windows side, else "closed"
@@ -325,8 +326,17 @@ int main(int argc, char **argv) {
   std::string pending;
   bool exited = false;
   int status = 1;
+  // Where the host stands, for a run that has to be ended.
+  std::string scenario = "none", lastLine = "none";
+  Clock::time_point scenarioBegan = Clock::now();
   for (;;) {
     if (!exited && Clock::now() >= deadline) {
+      const long ms =
+          std::chrono::duration_cast<milliseconds>(Clock::now() - scenarioBegan).count();
+      std::printf(
+          "wine-far-end: time limit; the host is in scenario \"%s\" (begun %ld ms ago), "
+          "its last line: \"%s\"\n",
+          scenario.c_str(), ms, lastLine.c_str());
       finish(host, deadline, "the host");
       break;
     }
@@ -347,6 +357,11 @@ int main(int argc, char **argv) {
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') {
         line.pop_back();
+      }
+      lastLine = line;
+      if (line.rfind("scenario: ", 0) == 0) {
+        scenario = line.substr(10);
+        scenarioBegan = Clock::now();
       }
       if (line.rfind("far ", 0) == 0) {
         const std::string reply = farEnd.answer(line.substr(4), host, deadline) + "\n";

@@ -488,12 +488,14 @@ int main(int argc, char **argv) {
     }
     ++scenarios;
     say(std::string("scenario: ") + scenario.name);
+    const DWORD began = GetTickCount();
     farEnd("fresh");
     failures = 0;
     scenario.run(run);
     expectMessages(run, {}, "left over");
     expect(vm.takeException() == nullptr, "no exception left pending");
-    say(failures == 0 ? "  ok" : "  FAILED");
+    say(std::string(failures == 0 ? "scenario ok: " : "scenario FAILED: ") + scenario.name + " (" +
+        std::to_string(GetTickCount() - began) + " ms)");
     failed += failures > 0;
   }
   if (scenarios == 0) {
