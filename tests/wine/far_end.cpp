@@ -22,7 +22,8 @@
 //   reg ARGS...              "status N" of `$WINELOADER reg ARGS...`
 //
 // A delayed action also logs the processor time the host and wineserver
-// used while it was due: what a read that waits for it costs.
+// used while it was due, and for a delay of 2 s or more in its last second:
+// what a read that waits for it costs, and costs once it has settled.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -183,6 +184,7 @@ struct Delayed {
   std::string port;
   std::string bytes;  // empty: hang up
   long hostCpu, serverCpu;
+  long lastSecondHostCpu = -1, lastSecondServerCpu = -1;  // taken 1 s before it is due
 };
 
 class FarEnd {
@@ -258,9 +260,15 @@ class FarEnd {
     int wait = 100;
     for (auto next = delayed.begin(); next != delayed.end();) {
       const auto now = Clock::now();
+      const auto lastSecond = next->due - std::chrono::seconds(1);
+      if (next->lastSecondHostCpu < 0 && now >= lastSecond) {
+        next->lastSecondHostCpu = cpuMs(host);
+        next->lastSecondServerCpu = cpuMs(server);
+      }
       if (next->due > now) {
-        wait = std::min<int>(wait,
-                             std::chrono::duration_cast<milliseconds>(next->due - now).count() + 1);
+        const auto until = next->lastSecondHostCpu < 0 ? lastSecond : next->due;
+        wait =
+            std::min<int>(wait, std::chrono::duration_cast<milliseconds>(until - now).count() + 1);
         ++next;
         continue;
       }
@@ -270,6 +278,11 @@ class FarEnd {
           "time, wineserver %ld ms\n",
           next->bytes.empty() ? "hung up" : "sent", next->port.c_str(), ms,
           cpuMs(host) - next->hostCpu, cpuMs(server) - next->serverCpu);
+      if (next->due - next->asked >= std::chrono::seconds(2)) {
+        std::printf("far end: in its last second the host used %ld ms, wineserver %ld ms\n",
+                    cpuMs(host) - next->lastSecondHostCpu,
+                    cpuMs(server) - next->lastSecondServerCpu);
+      }
       Line &target = lines[next->port];
       if (next->bytes.empty()) {
         target.hangUp();
