@@ -18,6 +18,8 @@
 //   send PORT HEX            the bytes, written at once
 //   send-after PORT MS HEX   answered at once; the bytes follow MS ms later
 //   hangup-after PORT MS     answered at once; the line hangs up MS ms later
+//   hold PORT                the device's output stopped, as by an XOFF from a peer
+//   release PORT             and started again
 //   receive PORT COUNT MS    "got HEX": what arrives within MS ms, at most COUNT bytes
 //   reg ARGS...              "status N" of `$WINELOADER reg ARGS...`
 //
@@ -85,6 +87,21 @@ struct Line {
   void hangUp() {
     close(master);
     master = -1;
+  }
+  // The kernel takes a stop character in its own time: the line is held once
+  // a byte written on the device's side no longer goes out. Those that still
+  // do are read and dropped here.
+  bool heldWithin(milliseconds limit) {
+    const int device = open(ptsname(master), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    bool held = false;
+    for (const auto end = Clock::now() + limit; device >= 0 && !held && Clock::now() < end;) {
+      held = write(device, "?", 1) < 0 && errno == EAGAIN;
+      readWithin(master, 1, milliseconds(held ? 0 : 10));
+    }
+    if (device >= 0) {
+      close(device);
+    }
+    return held;
   }
 };
 
@@ -228,6 +245,18 @@ class FarEnd {
     }
     if (verb == "termios") {
       return settingsOf(target.master);
+    }
+    if (verb == "hold" || verb == "release") {
+      // XON/XOFF flow control, switched on behind the Windows side's back.
+      termios t{};
+      tcgetattr(target.master, &t);
+      t.c_iflag |= IXON;
+      const bool hold = verb == "hold";
+      const char control = hold ? t.c_cc[VSTOP] : t.c_cc[VSTART];
+      if (tcsetattr(target.master, TCSANOW, &t) != 0 || write(target.master, &control, 1) != 1) {
+        return "failed";
+      }
+      return !hold || target.heldWithin(milliseconds(2000)) ? "ok" : "not held";
     }
     if (verb == "send") {
       std::string text;

@@ -381,6 +381,22 @@ void otherCallsRunBesideAWaitingRead(Run &run) {
   port.close();
 }
 
+// The write time-out (10 ms a byte and 1 s) bounds a write the line holds.
+void aWriteTheLineHoldsGivesUp(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  expectEqual(farEnd("hold COM1"), "ok", "the far end holds the line");
+  const DWORD start = GetTickCount();
+  port.write('h');
+  const DWORD took = GetTickCount() - start;
+  say("  the held write returned after " + std::to_string(took) + " ms");
+  expect(took >= 900 && took < 5000, "the held write gives up after about 1010 ms");
+  expectEqual(farEnd("release COM1"), "ok", "the far end releases the line");
+  port.write('r');
+  expectEqual(farReceives("COM1", 1, 2000), Bytes{'r'}, "what the writes sent");
+  port.close();
+}
+
 void aReadEndsWhenTheFarEndHangsUp(Run &run) {
   SerialPort port(run.vm, run.natives);
   port.open(u"COM1:");
@@ -520,6 +536,7 @@ const Scenario kScenarios[] = {
     {"data", "a read takes what is queued", aReadTakesWhatIsQueued},
     {"data", "other calls run beside a waiting read, which wakes when bytes arrive",
      otherCallsRunBesideAWaitingRead},
+    {"data", "a write the line holds gives up", aWriteTheLineHoldsGivesUp},
     {"data", "a read ends when the far end hangs up", aReadEndsWhenTheFarEndHangsUp},
     {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
     {"discovery", "an empty or missing list of drivers", anEmptyOrMissingListOfDrivers},
