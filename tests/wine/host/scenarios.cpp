@@ -296,9 +296,9 @@ void aReadTakesWhatIsQueued(Run &run) {
   port.close();
 }
 
-// A read on a thread of its own, through that thread's VM. A read that has
-// not returned 10 s after it was to end ends the run: the port it uses cannot
-// be closed under it.
+// A read on a thread of its own, through that thread's VM. A read that does
+// not return when it should ends the run: the port it uses could not be
+// closed under it.
 class WaitingRead {
  public:
   WaitingRead(SerialPort &port, int len) : port(port), bytes(byteArray(vm, Bytes(len))) {
@@ -308,15 +308,18 @@ class WaitingRead {
     }
   }
   ~WaitingRead() {
-    if (!returnedWithin(10000)) {
-      Vm::fail("the read on its own thread still waits 10 s after the scenario ended");
-    }
+    join(10000);
     CloseHandle(thread);
   }
   WaitingRead(const WaitingRead &) = delete;
   WaitingRead &operator=(const WaitingRead &) = delete;
 
   bool returnedWithin(DWORD ms) const { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
+  void join(DWORD ms) const {
+    if (!returnedWithin(ms)) {
+      Vm::fail("read() on its own thread did not return within " + std::to_string(ms) + " ms");
+    }
+  }
   // Once it has returned:
   int result = 0;
   DWORD returnedAt = 0;
@@ -373,7 +376,7 @@ void otherCallsRunBesideAWaitingRead(Run &run) {
   expectEqual(farReceives("COM1", sent.size(), 2000), sent, "what the 64 writes sent");
   expectSettings("19200/19200 cs8 -parenb -cstopb ", "after 19200 8N1");
 
-  expect(read.returnedWithin(10000), "read() returns once the far end sends");
+  read.join(10000);
   expectEqual(read.read(), Bytes{0xa5, 0x5a, 0x00}, "what read() returned");
   const DWORD waited = read.returnedAt - start;
   expect(waited >= 2900, "read() waited for the bytes, not " + std::to_string(waited) + " ms");
