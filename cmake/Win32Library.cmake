@@ -1,6 +1,7 @@
 # tarvesk.dll: the core on the real Windows API, cross built with mingw-w64
 # (see cmake/toolchains/). Nothing of platform/posix/ goes in; the core calls
-# the system directly.
+# the system directly, but for the port's I/O, which platform/win32/ makes
+# overlapped underneath.
 enable_language(RC)
 
 if(NOT CMAKE_BUILD_TYPE)
@@ -15,7 +16,8 @@ set(TARVESK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
 # The version resource, stamped with the project's version.
 configure_file(${TARVESK_WIN32_DIR}/tarvesk.rc.in ${PROJECT_BINARY_DIR}/tarvesk.rc @ONLY)
 add_library(tarvesk SHARED ${TARVESK_PORT_SOURCES} ${TARVESK_NATIVES_SOURCES}
-                           ${TARVESK_WIN32_DIR}/dll_main.cpp ${PROJECT_BINARY_DIR}/tarvesk.rc)
+                           ${TARVESK_WIN32_DIR}/dll_main.cpp ${TARVESK_WIN32_DIR}/overlapped_io.cpp
+                           ${PROJECT_BINARY_DIR}/tarvesk.rc)
 target_include_directories(tarvesk PRIVATE ${PROJECT_SOURCE_DIR}/src ${TARVESK_WIN32_DIR}/jni
                                            ${JNI_INCLUDE_DIR})
 target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)

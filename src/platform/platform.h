@@ -1,7 +1,8 @@
 // The platform as the library's core sees it: the Win32 names, records and
 // functions for serial devices, the registry, text and message boxes.
 //
-// On Windows this is <windows.h> itself. Elsewhere it declares the same names
+// On Windows this is <windows.h> itself, with the port's I/O made overlapped
+// underneath (platform/win32/). Elsewhere it declares the same names
 // with the same layouts; platform/posix/ implements them (or, in the unit
 // tests, a recording fake does). Which implementation is used is decided by
 // what gets linked, so the core never asks which platform it runs on.
@@ -16,6 +17,16 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+// The port is opened for overlapped I/O, so that a waiting read holds up no
+// other call; these names take the core's synchronous calls to the layer
+// that completes each (platform/win32/overlapped_io.h), as <windows.h> takes
+// its plain names to their W forms.
+#include "platform/win32/overlapped_io.h"
+#define CreateFileW overlapped_io::CreateFileW
+#define ReadFile overlapped_io::ReadFile
+#define WriteFile overlapped_io::WriteFile
+#define WaitCommEvent overlapped_io::WaitCommEvent
 
 #else
 

@@ -5,11 +5,12 @@
 //
 // SESSION_DIR holds ports/ (the symlinks the prefix maps COM1 and COM2 to)
 // and wineserver.pid (wine-session.sh). The far end points each symlink at a
-// fresh pseudo-terminal whose master it holds, runs `wine HOST_EXE GROUP` in
-// a work directory of its own, and answers the host's requests: a line
-// "far <request>" on the host's output gets one line back on its input.
+// fresh pseudo-terminal whose master it holds, runs `$WINELOADER HOST_EXE
+// GROUP` in a work directory of its own, and answers the host's requests: a
+// line "far <request>" on the host's output gets one line back on its input.
 // Every other line the host writes is passed on. The exit status is the
-// host's; a host still running at the time limit is ended and fails the run.
+// host's; a host still running at the time limit is ended and fails the run,
+// after a line that says which scenario it was in and what it last said.
 //
 //   fresh                    new pseudo-terminals behind COM1 and COM2
 //   state PORT               "open" while the device is open on the Windows side, else "closed"
@@ -17,11 +18,14 @@
 //   send PORT HEX            the bytes, written at once
 //   send-after PORT MS HEX   answered at once; the bytes follow MS ms later
 //   hangup-after PORT MS     answered at once; the line hangs up MS ms later
+//   hold PORT                the device's output stopped, as by an XOFF from a peer
+//   release PORT             and started again
 //   receive PORT COUNT MS    "got HEX": what arrives within MS ms, at most COUNT bytes
-//   reg ARGS...              "status N" of `wine reg ARGS...`
+//   reg ARGS...              "status N" of `$WINELOADER reg ARGS...`
 //
 // A delayed action also logs the processor time the host and wineserver
-// used while it was due: what a read that waits for it costs.
+// used while it was due, and for a delay of 2 s or more in its last second:
+// what a read that waits for it costs, and costs once it has settled.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -84,6 +88,21 @@ struct Line {
     close(master);
     master = -1;
   }
+  // The kernel takes a stop character in its own time: the line is held once
+  // a byte written on the device's side no longer goes out. Those that still
+  // do are read and dropped here.
+  bool heldWithin(milliseconds limit) {
+    const int device = open(ptsname(master), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    bool held = false;
+    for (const auto end = Clock::now() + limit; device >= 0 && !held && Clock::now() < end;) {
+      held = write(device, "?", 1) < 0 && errno == EAGAIN;
+      readWithin(master, 1, milliseconds(held ? 0 : 10));
+    }
+    if (device >= 0) {
+      close(device);
+    }
+    return held;
+  }
 };
 
 std::string speedOf(speed_t code) {
@@ -138,6 +157,12 @@ long cpuMs(pid_t pid) {
   return (user + system) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
+// The Wine loader of the architecture under test (tests/wine/CMakeLists.txt).
+std::string wineLoader() {
+  const char *loader = std::getenv("WINELOADER");
+  return loader != nullptr && *loader != '\0' ? loader : "wine";
+}
+
 pid_t start(const std::vector<std::string> &args, int in, int out) {
   std::vector<char *> argv;
   for (const std::string &arg : args) {
@@ -176,6 +201,7 @@ struct Delayed {
   std::string port;
   std::string bytes;  // empty: hang up
   long hostCpu, serverCpu;
+  long lastSecondHostCpu = -1, lastSecondServerCpu = -1;  // taken 1 s before it is due
 };
 
 class FarEnd {
@@ -199,7 +225,7 @@ class FarEnd {
       return "ok";
     }
     if (verb == "reg") {
-      std::vector<std::string> args = {"wine", "reg"};
+      std::vector<std::string> args = {wineLoader(), "reg"};
       for (std::string arg; words >> arg;) {
         args.push_back(arg);
       }
@@ -219,6 +245,18 @@ class FarEnd {
     }
     if (verb == "termios") {
       return settingsOf(target.master);
+    }
+    if (verb == "hold" || verb == "release") {
+      // XON/XOFF flow control, switched on behind the Windows side's back.
+      termios t{};
+      tcgetattr(target.master, &t);
+      t.c_iflag |= IXON;
+      const bool hold = verb == "hold";
+      const char control = hold ? t.c_cc[VSTOP] : t.c_cc[VSTART];
+      if (tcsetattr(target.master, TCSANOW, &t) != 0 || write(target.master, &control, 1) != 1) {
+        return "failed";
+      }
+      return !hold || target.heldWithin(milliseconds(2000)) ? "ok" : "not held";
     }
     if (verb == "send") {
       std::string text;
@@ -251,9 +289,15 @@ class FarEnd {
     int wait = 100;
     for (auto next = delayed.begin(); next != delayed.end();) {
       const auto now = Clock::now();
+      const auto lastSecond = next->due - std::chrono::seconds(1);
+      if (next->lastSecondHostCpu < 0 && now >= lastSecond) {
+        next->lastSecondHostCpu = cpuMs(host);
+        next->lastSecondServerCpu = cpuMs(server);
+      }
       if (next->due > now) {
-        wait = std::min<int>(wait,
-                             std::chrono::duration_cast<milliseconds>(next->due - now).count() + 1);
+        const auto until = next->lastSecondHostCpu < 0 ? lastSecond : next->due;
+        wait =
+            std::min<int>(wait, std::chrono::duration_cast<milliseconds>(until - now).count() + 1);
         ++next;
         continue;
       }
@@ -263,6 +307,11 @@ class FarEnd {
           "time, wineserver %ld ms\n",
           next->bytes.empty() ? "hung up" : "sent", next->port.c_str(), ms,
           cpuMs(host) - next->hostCpu, cpuMs(server) - next->serverCpu);
+      if (next->due - next->asked >= std::chrono::seconds(2)) {
+        std::printf("far end: in its last second the host used %ld ms, wineserver %ld ms\n",
+                    cpuMs(host) - next->lastSecondHostCpu,
+                    cpuMs(server) - next->lastSecondServerCpu);
+      }
       Line &target = lines[next->port];
       if (next->bytes.empty()) {
         target.hangUp();
@@ -310,7 +359,7 @@ int main(int argc, char **argv) {
   if (pipe2(toHost, O_CLOEXEC) != 0 || pipe2(fromHost, O_CLOEXEC) != 0) {
     die("no pipes");
   }
-  const pid_t host = start({"wine", hostExe, group}, toHost[0], fromHost[1]);
+  const pid_t host = start({wineLoader(), hostExe, group}, toHost[0], fromHost[1]);
   close(toHost[0]);
   close(fromHost[1]);
 
@@ -319,8 +368,17 @@ int main(int argc, char **argv) {
   std::string pending;
   bool exited = false;
   int status = 1;
+  // Where the host stands, for a run that has to be ended.
+  std::string scenario = "none", lastLine = "none";
+  Clock::time_point scenarioBegan = Clock::now();
   for (;;) {
     if (!exited && Clock::now() >= deadline) {
+      const long ms =
+          std::chrono::duration_cast<milliseconds>(Clock::now() - scenarioBegan).count();
+      std::printf(
+          "wine-far-end: time limit; the host is in scenario \"%s\" (begun %ld ms ago), "
+          "its last line: \"%s\"\n",
+          scenario.c_str(), ms, lastLine.c_str());
       finish(host, deadline, "the host");
       break;
     }
@@ -341,6 +399,11 @@ int main(int argc, char **argv) {
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') {
         line.pop_back();
+      }
+      lastLine = line;
+      if (line.rfind("scenario: ", 0) == 0) {
+        scenario = line.substr(10);
+        scenarioBegan = Clock::now();
       }
       if (line.rfind("far ", 0) == 0) {
         const std::string reply = farEnd.answer(line.substr(4), host, deadline) + "\n";

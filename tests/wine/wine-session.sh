@@ -10,15 +10,16 @@
 # stop never come, the server ends by itself 5 minutes after its last client.
 # stop ends every process of the prefix and then the server, by its PID.
 #
-# The caller sets WINEPREFIX=SESSION_DIR/prefix, WINEDLLOVERRIDES (no Mono or
-# Gecko installer, no menu entries written to $HOME) and WINEDEBUG, and unsets
-# DISPLAY (tests/wine/CMakeLists.txt).
+# The caller sets WINELOADER (the loader of the architecture under test),
+# WINEPREFIX=SESSION_DIR/prefix, WINEDLLOVERRIDES (no Mono or Gecko installer,
+# no menu entries written to $HOME) and WINEDEBUG, and unsets DISPLAY
+# (tests/wine/CMakeLists.txt).
 set -euo pipefail
 
 action=$1
 mkdir -p "$2"
 session=$(cd "$2" && pwd)  # the prefix keeps paths into it
-: "${WINEPREFIX:?}"
+: "${WINEPREFIX:?}" "${WINELOADER:?}"
 pid_file="$session/wineserver.pid"
 
 # The server of this prefix, or nothing: a PID file left by an interrupted
@@ -71,16 +72,16 @@ logged() {
 
 # The Wine a prefix was made with: a prefix made before the 32-bit Wine was
 # installed cannot start a program once it is (kernel32.dll is missing).
-wine_installed() { echo "$(wine --version) $(ls /usr/lib/wine 2>/dev/null | tr '\n' ' ')"; }
+wine_installed() { echo "$("$WINELOADER" --version) $(ls /usr/lib/wine 2>/dev/null | tr '\n' ' ')"; }
 
 make_prefix() {
   rm -rf "$WINEPREFIX" "$session/prefix.log"
   echo "wine-session: making the prefix $WINEPREFIX"
-  logged timeout 180 wine wineboot --init
+  logged timeout 180 "$WINELOADER" wineboot --init
   for port in COM1 COM2; do
-    logged timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$session/ports/$port" /f
+    logged timeout 60 "$WINELOADER" reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$session/ports/$port" /f
   done
-  logged timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+  logged timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
   # The port mapping takes effect when the next server starts.
   logged timeout 60 wineserver -w
   wine_installed >"$WINEPREFIX/.tarvesk-made-with"

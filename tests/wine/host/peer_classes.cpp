@@ -34,13 +34,14 @@ Natives::Natives(HMODULE library) {
 // exclusive for open and close, shared for the rest.
 class SerialPort::Call {
  public:
-  Call(SerialPort &port, const char *name, bool exclusive) : port(port), exclusive(exclusive) {
+  Call(SerialPort &port, const char *name, bool exclusive, Vm *thread = nullptr)
+      : port(port), vm(thread != nullptr ? *thread : port.vm), exclusive(exclusive) {
     exclusive ? AcquireSRWLockExclusive(&port.lock) : AcquireSRWLockShared(&port.lock);
-    env = port.vm.enter(name);
-    self = port.vm.ref(port.self);
+    env = vm.enter(name);
+    self = vm.ref(port.self);
   }
   ~Call() {
-    port.vm.leave();
+    vm.leave();
     exclusive ? ReleaseSRWLockExclusive(&port.lock) : ReleaseSRWLockShared(&port.lock);
   }
   Call(const Call &) = delete;
@@ -51,6 +52,7 @@ class SerialPort::Call {
 
  private:
   SerialPort &port;
+  Vm &vm;
   bool exclusive;
 };
 
@@ -69,9 +71,12 @@ bool SerialPort::close() {
   return natives.nativeClose(call.env, call.self) != JNI_FALSE;
 }
 
-int SerialPort::read(Object *bytes, int off, int len) {
-  Call call(*this, "nativeRead", false);
-  return natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(vm.ref(bytes)), off, len);
+int SerialPort::read(Object *bytes, int off, int len) { return read(vm, bytes, off, len); }
+
+int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
+  Call call(*this, "nativeRead", false, &thread);
+  return natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(thread.ref(bytes)), off,
+                            len);
 }
 
 void SerialPort::write(int value) {

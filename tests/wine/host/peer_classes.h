@@ -35,6 +35,8 @@ class SerialPort {
   jlong nativeHandle() const { return self->nativeHandle; }
   bool close();
   int read(Object *bytes, int off, int len);
+  // The same, called on another thread through that thread's VM.
+  int read(Vm &thread, Object *bytes, int off, int len);
   void write(int value);
   int available();
   bool setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);

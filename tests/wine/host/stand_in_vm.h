@@ -6,7 +6,9 @@
 // an exception pending (but those JNI allows), at most 16 live local
 // references in a native call, every GetStringChars released, no deleted or
 // expired reference used. Every other function of the table, and every
-// misuse, ends the run with a line that names it. One thread calls natives.
+// misuse, ends the run with a line that names it. Each thread that calls
+// natives has a VM of its own, as each Java thread has its own JNIEnv; objects
+// made by one may be handed to another.
 #include <jni.h>
 
 #include <deque>
