@@ -146,7 +146,11 @@ public class CESerialPort {
     }
   }
 
-  /** The number of bytes waiting to be read; 0 when the port is not open. */
+  /**
+   * The number of bytes waiting to be read; 0 when the port is not open. It counts what the
+   * driver's input buffer holds (at most 4,095 bytes on Linux), while one read takes all that has
+   * arrived: do not wait for a larger count.
+   */
   public int available() {
     if (!enter()) {
       return 0;
