@@ -167,18 +167,6 @@ TEST_F(SerialPortNatives, AFailedCloseLeavesThePortBound) {
   EXPECT_EQ(testjvm::handleOf(self), -1);
 }
 
-TEST_F(SerialPortNatives, CancelReadsEndsTheReadsOfABoundPortOnly) {
-  Java_quorin_io_comm_CESerialPort_nativeCancelReads(env, self);
-  EXPECT_TRUE(platform.calls.empty());
-  openQuietly();
-  Java_quorin_io_comm_CESerialPort_nativeCancelReads(env, self);
-  EXPECT_EQ(platform.calls, Strings{"SetCommMask(0)"});
-  platform.queueReports = {{true, 1}};
-  platform.input = {1};
-  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, env->NewByteArray(1), 0, 1), -1);
-  EXPECT_EQ(platform.calls, Strings{"SetCommMask(0)"}) << "the read asked the device";
-}
-
 // Reading into Java arrays.
 
 jbyteArray filledArray(jsize length, jbyte fill) {
