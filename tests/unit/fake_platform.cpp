@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace fake {
 
@@ -138,7 +137,7 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, OVERLAPPED *ov
     return FALSE;
   }
   const DWORD n = std::min<DWORD>(count, static_cast<DWORD>(state.input.size()));
-  std::memcpy(buffer, state.input.data(), n);
+  std::copy_n(state.input.begin(), n, static_cast<BYTE *>(buffer));
   state.input.erase(state.input.begin(), state.input.begin() + n);
   *read = n;
   return TRUE;
