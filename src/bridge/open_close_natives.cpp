@@ -3,6 +3,7 @@
 
 #include "bridge/port_binding.h"
 #include "bridge/serial_port_natives.h"
+#include "common/show_error.h"
 #include "serial/native_serial_port.h"
 
 namespace {
@@ -30,6 +31,7 @@ class DeviceName {
       if (chars[i] == 0) {
         delete[] units;
         units = nullptr;
+        holdsZero = true;
         return;
       }
       units[i] = static_cast<WCHAR>(chars[i]);
@@ -46,12 +48,14 @@ class DeviceName {
   DeviceName &operator=(const DeviceName &) = delete;
 
   LPCWSTR get() const { return units; }
+  bool holdsZeroUnit() const { return holdsZero; }
 
  private:
   JNIEnv *env;
   jstring name;
   const jchar *chars = nullptr;
   WCHAR *units = nullptr;
+  bool holdsZero = false;
 };
 
 }  // namespace
@@ -72,6 +76,10 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JN
   NativeSerialPort *port = nullptr;
   {
     DeviceName name(env, portName);
+    if (name.holdsZeroUnit()) {
+      showError(TEXT("Unable to open the port"), TEXT("Error"));  // no device has that name
+      return;
+    }
     if (name.get() == nullptr) {
       return;  // no name, or its characters could not be had: nothing opened
     }
@@ -103,4 +111,12 @@ extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClo
   storePort(env, self, kClosed);
   delete port;
   return JNI_TRUE;
+}
+
+extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelReads(JNIEnv *env,
+                                                                                     jobject self) {
+  NativeSerialPort *port = lookupPort(env, self);
+  if (port != nullptr) {
+    port->cancelReads();
+  }
 }

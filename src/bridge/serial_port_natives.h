@@ -16,4 +16,9 @@ JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(JNIEnv *env,
 JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeAvailable(JNIEnv *env, jobject self);
 JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(
     JNIEnv *env, jobject self, jint baudRate, jint dataBits, jint stopBits, jint parity);
+// Beyond the six above: ends a read that waits for input before a close.
+// Called while other natives of the object may be in progress, but never
+// beside nativeOpen or nativeClose.
+JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelReads(JNIEnv *env,
+                                                                          jobject self);
 }

@@ -39,20 +39,22 @@ class LocalRef {
   jobject ref;
 };
 
-// An open registry key, closed whatever way the function leaves.
+// An open registry key, closed whatever way the function leaves, or earlier.
 class OpenKey {
  public:
   OpenKey() = default;
-  ~OpenKey() {
-    if (key != nullptr) {
-      RegCloseKey(key);
-    }
-  }
+  ~OpenKey() { close(); }
   OpenKey(const OpenKey &) = delete;
   OpenKey &operator=(const OpenKey &) = delete;
 
   HKEY get() const { return key; }
   PHKEY receive() { return &key; }
+  void close() {
+    if (key != nullptr) {
+      RegCloseKey(key);
+      key = nullptr;
+    }
+  }
 
  private:
   HKEY key = nullptr;
@@ -104,6 +106,7 @@ bool addSerialPort(JNIEnv *env, jobject vector, jmethodID addElement, HKEY activ
   DWORD size = kNameValueBytes;
   result = RegQueryValueExW(driver.get(), TEXT("Name"), nullptr, nullptr,
                             reinterpret_cast<LPBYTE>(value), &size);
+  driver.close();  // not held open while a message waits for the user, nor across JNI calls
   if (result != ERROR_SUCCESS) {
     reportFailure(TEXT("Error: Unable to query value, RegQueryValueEx = %d, Line = %d"), result,
                   148, TEXT("Oops"));

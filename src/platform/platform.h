@@ -209,7 +209,10 @@ static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 // functions, where the device has the lines (a pseudo-terminal has none).
 // ClearCommError tracks no line errors: the error word and the hold flags
 // are 0. SetCommMask takes EV_RXCHAR alone, since no other event would ever
-// end a WaitCommEvent. GetLastError is errno, translated.
+// end a WaitCommEvent. Calls on one handle from several threads run side by
+// side, as on an overlapped handle: SetCommMask ends a WaitCommEvent in
+// progress (TRUE, no event), and a handle has one wait at a time. GetLastError
+// is errno, translated.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

@@ -74,6 +74,7 @@ bool NativeSerialPort::closePort() {
     return false;
   }
   if (!CloseHandle(handle)) {
+    readsCancelled = false;
     return false;  // still open: the caller may try again
   }
   handle = INVALID_HANDLE_VALUE;

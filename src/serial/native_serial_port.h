@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 // One open serial device. Construction opens it by name with the library's
@@ -14,10 +16,16 @@ class NativeSerialPort {
   NativeSerialPort &operator=(const NativeSerialPort &) = delete;
 
   bool isOpen() const;
+  // A port that will not close stays open, and reads work again.
   bool closePort();
+  // Ends a read that waits for input, and makes every read return -1 from
+  // now on without reading: the port is about to be closed. Meant to be
+  // called while another thread reads.
+  void cancelReads();
 
   // Waits without a time limit until a byte is queued, then reads at most
-  // count of the bytes buffered. Returns their number, or -1.
+  // count of the bytes buffered. Returns their number (0 only for a count
+  // of 0), or -1.
   int readBytes(BYTE *buffer, int count);
   // The next byte (0..255); -1 when the wait or read found nothing, -3 when
   // the read failed, -4 when the port is closed.
@@ -36,7 +44,8 @@ class NativeSerialPort {
 
  private:
   void openPort(LPCWSTR deviceName);
-  bool waitForInput();
+  bool waitForInput(DWORD pauseFirst);
 
   HANDLE handle;
+  std::atomic<bool> readsCancelled{false};
 };

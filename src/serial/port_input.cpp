@@ -14,15 +14,42 @@ constexpr DWORD kFirstPauseMs = 1;
 constexpr DWORD kLongestPauseMs = 100;
 constexpr DWORD kLongestSleepMs = 10;
 
+DWORD pauseAfter(DWORD pause) { return pause * 2 > kLongestPauseMs ? kLongestPauseMs : pause * 2; }
+
 }  // namespace
 
+void NativeSerialPort::cancelReads() {
+  if (handle == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  // The flag first, then the mask; a reader sets its mask, then looks at the
+  // flag. So a reader that found the flag clear set its mask before this
+  // change, which therefore ends its wait, or leaves a wait begun after it
+  // nothing to wait for.
+  readsCancelled = true;
+  SetCommMask(handle, 0);
+}
+
 // Returns true once the input queue holds a byte, false when the driver can
-// no longer tell (the device is gone or the handle is bad). Never gives up
-// while the driver still answers: the read it serves has no time limit.
-bool NativeSerialPort::waitForInput() {
+// no longer tell (the device is gone or the handle is bad) or reads are
+// cancelled. Never gives up while the driver still answers: the read it
+// serves has no time limit. pauseFirst is slept through before the queue is
+// asked.
+bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
+  for (DWORD left = pauseFirst; left > 0;) {
+    if (readsCancelled) {
+      return false;
+    }
+    const DWORD sleep = left < kLongestSleepMs ? left : kLongestSleepMs;
+    Sleep(sleep);
+    left -= sleep;
+  }
   DWORD nextPause = kFirstPauseMs;
   DWORD pauseLeft = 0;
   for (;;) {
+    if (readsCancelled) {
+      return false;
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(handle, &errors, &status)) {
@@ -38,13 +65,16 @@ bool NativeSerialPort::waitForInput() {
       continue;
     }
     SetCommMask(handle, EV_RXCHAR);
+    if (readsCancelled) {
+      return false;  // see cancelReads
+    }
     DWORD events = 0;
     if (WaitCommEvent(handle, &events, nullptr) && (events & EV_RXCHAR) != 0) {
       nextPause = kFirstPauseMs;
       continue;
     }
     pauseLeft = nextPause;
-    nextPause = nextPause * 2 > kLongestPauseMs ? kLongestPauseMs : nextPause * 2;
+    nextPause = pauseAfter(nextPause);
   }
 }
 
@@ -52,21 +82,28 @@ int NativeSerialPort::readBytes(BYTE *buffer, int count) {
   if (handle == INVALID_HANDLE_VALUE) {
     return -1;
   }
-  if (!waitForInput()) {
-    return -1;
+  for (DWORD pause = 0;; pause = pause == 0 ? kFirstPauseMs : pauseAfter(pause)) {
+    if (!waitForInput(pause) || readsCancelled) {
+      return -1;
+    }
+    DWORD bytesRead = 0;
+    if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &bytesRead, nullptr)) {
+      return -1;
+    }
+    if (bytesRead > 0 || count == 0) {
+      return static_cast<int>(bytesRead);
+    }
+    // Another reader of the device took what was counted: wait again, after
+    // a pause that grows while this repeats, so that a driver that counts
+    // input it never hands out costs no processor time.
   }
-  DWORD bytesRead = 0;
-  if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &bytesRead, nullptr)) {
-    return -1;
-  }
-  return static_cast<int>(bytesRead);
 }
 
 int NativeSerialPort::readByte() {
   if (handle == INVALID_HANDLE_VALUE) {
     return -4;
   }
-  if (!waitForInput()) {
+  if (!waitForInput(0) || readsCancelled) {
     return -1;
   }
   BYTE value = 0;

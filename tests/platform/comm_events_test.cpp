@@ -2,7 +2,6 @@
 // ClearCommError tells the two apart.
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,16 +14,11 @@
 #include "bounded_call.h"
 #include "opened_port.h"
 #include "serial/native_serial_port.h"
+#include "thread_cpu_time.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::chrono::nanoseconds threadCpuTime() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
 
 class CommEvents : public OpenedPort {
  protected:
@@ -114,6 +108,30 @@ TEST(CommEventsInTheLibrary, ABlockedReadEndsWhenThePeerCloses) {
       5s, [&] { result = port.readBytes(buffer, 4); }, [] {});
   closer.join();
   EXPECT_EQ(result, -1);
+}
+
+// As on Win32: SetCommMask from another thread ends a wait in progress, with
+// no event; one made before a wait begins does not end it.
+TEST_F(CommEvents, SetCommMaskEndsAWaitInProgressOnly) {
+  BOOL result = FALSE;
+  DWORD events = 99;
+  BoundedCall wait([&] { result = WaitCommEvent(port, &events, nullptr); },
+                   [&] { pty.closeMaster(); });
+  // Until the wait is surely under way.
+  for (int tries = 0; tries < 50 && !wait.endsWithin(100ms); ++tries) {
+    ASSERT_TRUE(SetCommMask(port, 0));
+  }
+  ASSERT_TRUE(wait.endsWithin(0s)) << "SetCommMask did not end the wait";
+  EXPECT_TRUE(result);
+  EXPECT_EQ(events, 0u);
+
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  BoundedCall next([&] { result = WaitCommEvent(port, &events, nullptr); },
+                   [&] { pty.closeMaster(); });
+  EXPECT_FALSE(next.endsWithin(200ms)) << "a wait ended by a change made before it began";
+  pty.send("!");
+  ASSERT_TRUE(next.endsWithin(5s));
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
 }
 
 TEST_F(CommEvents, OnlyReceivedCharactersCanBeWaitedFor) {

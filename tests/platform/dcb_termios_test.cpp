@@ -20,10 +20,11 @@ DCB plainDcb() {
   return dcb;
 }
 
-// A terminal as a login shell leaves it: cooked, echoing, 7E1 at 19200.
+// A terminal as a login shell leaves it: cooked, echoing, 7E1 at 19200 with
+// parity checked.
 TtySettings cookedTermios() {
   TtySettings t{};
-  t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT;
+  t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT | INPCK;
   t.c_oflag = OPOST | ONLCR;
   t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
   t.c_cflag = CS7 | PARENB | HUPCL;
@@ -56,8 +57,8 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
         EXPECT_EQ((t->c_cflag & CMSPAR) != 0, parity == MARKPARITY || parity == SPACEPARITY);
         EXPECT_EQ((t->c_cflag & PARODD) != 0, parity == ODDPARITY || parity == MARKPARITY);
         EXPECT_EQ((t->c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
-        // Without a parity bit, INPCK would only turn bytes with framing errors into 0.
-        EXPECT_EQ((t->c_iflag & INPCK) != 0, parity != NOPARITY);
+        // A byte with a parity error is delivered as received: not checked, marked or stripped.
+        EXPECT_EQ(t->c_iflag & (INPCK | PARMRK | ISTRIP), 0u);
         const DCB back = dcbForTermios(*t, true, true);
         EXPECT_EQ(back.ByteSize, size);
         EXPECT_EQ(back.Parity, parity);
@@ -95,7 +96,7 @@ TEST(DcbTermios, RawModeKeepsSpeedFramingAndTheRest) {
   const TtySettings raw = tarvesk_posix::rawTermios(cookedTermios());
   EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   EXPECT_EQ(raw.c_oflag & OPOST, 0u);
-  EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | BRKINT | IMAXBEL), 0u);
+  EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | BRKINT | IMAXBEL | INPCK), 0u);
   EXPECT_EQ(raw.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
   EXPECT_EQ(raw.c_cflag & (CSIZE | PARENB | HUPCL), CS7 | PARENB | HUPCL);
   EXPECT_EQ(raw.c_ospeed, 19200u);

@@ -1,4 +1,5 @@
 // ReadFile and WriteFile under each kind of COMMTIMEOUTS, on a pseudo-terminal.
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -129,6 +130,21 @@ TEST_F(PortIo, WriteToAPeerThatNeverDrainsGivesUpAfterItsTimeout) {
   EXPECT_TRUE(finishesWithin(
       5s, [&] { EXPECT_TRUE(CloseHandle(port)); }, [] {}));
   port = INVALID_HANDLE_VALUE;
+}
+
+// Another program may set VMIN to 0 on the device (its settings are shared by
+// all who open it): a read of an empty tty then returns 0 bytes, which says
+// nothing about a hang-up.
+TEST_F(PortIo, AReadOfNothingWithVminZeroLeavesTheDeviceLive) {
+  termios shared{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &shared), 0);
+  shared.c_cc[VMIN] = 0;
+  ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &shared), 0);
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(2s, 16, result), "");
+  EXPECT_TRUE(result);
+  pty.send("x");
+  EXPECT_EQ(readWithin(2s, 16, result), "x");
 }
 
 TEST_F(PortIo, AHungUpDeviceFailsReadsAndWrites) {

@@ -23,6 +23,7 @@ struct JniWatch {
   int failingString = -1;     // the index of the NewString call that yields nothing
   std::string missingMethod;  // GetMethodID finds no method of this name
   bool addElementThrows = false;
+  std::vector<int> keysOpenAtNewString;
 };
 
 JniWatch *watch = nullptr;
@@ -38,6 +39,7 @@ jmethodID JNICALL watchedGetMethodID(JNIEnv *env, jclass cls, const char *name, 
 }
 
 jstring JNICALL watchedNewString(JNIEnv *env, const jchar *units, jsize length) {
+  watch->keysOpenAtNewString.push_back(fake::registry().openKeys);
   if (watch->stringsMade++ == watch->failingString) {
     return nullptr;
   }
@@ -201,6 +203,18 @@ TEST_F(PortDiscovery, FaultsOfOneDriverAreReportedAndTheOthersStillListed) {
             (Messages{{"Error: Unable to query value, RegQueryValueEx = 2, Line = 148", "Oops"},
                       {"Error: Unable to open key, RegOpenKey = 5, Line = 130", "Oops"}}));
   EXPECT_EQ(platform.calls, (Strings{"MessageBoxW(null,0)", "MessageBoxW(null,0)"}));
+}
+
+// Only "Drivers\Active" is open while a message waits for the user or Java is
+// called: a driver's key is closed as soon as its value is read.
+TEST_F(PortDiscovery, EachDriversKeyIsClosedRightAfterItsValueIsRead) {
+  addDrivers({u"COM1:", u"COM456789012345678901"});
+  std::vector<int> keysOpenAtMessages;
+  platform.onCall = [&](const std::string &) { keysOpenAtMessages.push_back(registry.openKeys); };
+  WatchedJni jni(env);
+  EXPECT_NE(findSerialPorts(), nullptr);
+  EXPECT_EQ(keysOpenAtMessages, std::vector<int>{1});
+  EXPECT_EQ(jni.state.keysOpenAtNewString, std::vector<int>{1});
 }
 
 TEST_F(PortDiscovery, AnEnumerationErrorEndsTheListQuietly) {

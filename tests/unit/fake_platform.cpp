@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace fake {
 
@@ -35,22 +34,31 @@ std::string narrow(LPCWSTR text) {
 
 using fake::state;
 
+namespace {
+void record(const std::string &call) {
+  state.calls.push_back(call);
+  if (state.onCall) {
+    state.onCall(call);
+  }
+}
+}  // namespace
+
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES *security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  state.calls.push_back("CreateFileW(" + fake::narrow(name) + "," + fake::hex(access) + "," +
-                        std::to_string(share) + "," + (security ? "attrs" : "null") + "," +
-                        std::to_string(disposition) + "," + std::to_string(flags) + "," +
-                        (templateFile ? "template" : "null") + ")");
+  record("CreateFileW(" + fake::narrow(name) + "," + fake::hex(access) + "," +
+         std::to_string(share) + "," + (security ? "attrs" : "null") + "," +
+         std::to_string(disposition) + "," + std::to_string(flags) + "," +
+         (templateFile ? "template" : "null") + ")");
   return state.createFails ? INVALID_HANDLE_VALUE : fake::openHandle();
 }
 
 BOOL CloseHandle(HANDLE h) {
-  state.calls.push_back("CloseHandle");
+  record("CloseHandle");
   return fake::known(h) && !state.closeFails;
 }
 
 BOOL GetCommState(HANDLE h, LPDCB dcb) {
-  state.calls.push_back("GetCommState(" + std::to_string(dcb->DCBlength) + ")");
+  record("GetCommState(" + std::to_string(dcb->DCBlength) + ")");
   if (!fake::known(h) || state.getCommStateFails) {
     return FALSE;
   }
@@ -61,7 +69,7 @@ BOOL GetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL SetCommState(HANDLE h, LPDCB dcb) {
-  state.calls.push_back("SetCommState");
+  record("SetCommState");
   state.statesSet.push_back(*dcb);
   if (!fake::known(h) || state.setCommStateFails) {
     return FALSE;
@@ -71,7 +79,7 @@ BOOL SetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-  state.calls.push_back("GetCommTimeouts");
+  record("GetCommTimeouts");
   if (!fake::known(h)) {
     return FALSE;
   }
@@ -80,18 +88,18 @@ BOOL GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 }
 
 BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-  state.calls.push_back("SetCommTimeouts");
+  record("SetCommTimeouts");
   state.timeoutsSet.push_back(*timeouts);
   return fake::known(h) && !state.setTimeoutsFails;
 }
 
 BOOL EscapeCommFunction(HANDLE h, DWORD function) {
-  state.calls.push_back("EscapeCommFunction(" + std::to_string(function) + ")");
+  record("EscapeCommFunction(" + std::to_string(function) + ")");
   return fake::known(h);
 }
 
 BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
-  state.calls.push_back("ClearCommError");
+  record("ClearCommError");
   if (!fake::known(h) || state.queueReports.empty()) {
     return FALSE;
   }
@@ -107,12 +115,12 @@ BOOL ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
 }
 
 BOOL SetCommMask(HANDLE h, DWORD mask) {
-  state.calls.push_back("SetCommMask(" + std::to_string(mask) + ")");
+  record("SetCommMask(" + std::to_string(mask) + ")");
   return fake::known(h);
 }
 
 BOOL WaitCommEvent(HANDLE h, LPDWORD events, OVERLAPPED *overlapped) {
-  state.calls.push_back(std::string("WaitCommEvent(") + (overlapped ? "overlapped" : "null") + ")");
+  record(std::string("WaitCommEvent(") + (overlapped ? "overlapped" : "null") + ")");
   bool ok = true;
   if (!state.waitResults.empty()) {
     ok = state.waitResults.front();
@@ -123,20 +131,20 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD events, OVERLAPPED *overlapped) {
 }
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, OVERLAPPED *overlapped) {
-  state.calls.push_back("ReadFile(" + std::to_string(count) + (overlapped ? ",overlapped)" : ")"));
+  record("ReadFile(" + std::to_string(count) + (overlapped ? ",overlapped)" : ")"));
   *read = 0;
   if (!fake::known(h) || state.readFails) {
     return FALSE;
   }
   const DWORD n = std::min<DWORD>(count, static_cast<DWORD>(state.input.size()));
-  std::memcpy(buffer, state.input.data(), n);
+  std::copy_n(state.input.begin(), n, static_cast<BYTE *>(buffer));
   state.input.erase(state.input.begin(), state.input.begin() + n);
   *read = n;
   return TRUE;
 }
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, OVERLAPPED *overlapped) {
-  state.calls.push_back("WriteFile(" + std::to_string(count) + (overlapped ? ",overlapped)" : ")"));
+  record("WriteFile(" + std::to_string(count) + (overlapped ? ",overlapped)" : ")"));
   *written = 0;
   if (!fake::known(h)) {
     return FALSE;
@@ -149,13 +157,11 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, OVERLAPPE
 
 DWORD GetLastError() { return 0; }
 
-void Sleep(DWORD milliseconds) {
-  state.calls.push_back("Sleep(" + std::to_string(milliseconds) + ")");
-}
+void Sleep(DWORD milliseconds) { record("Sleep(" + std::to_string(milliseconds) + ")"); }
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-  state.calls.push_back(std::string("MessageBoxW(") + (owner ? "owner" : "null") + "," +
-                        std::to_string(type) + ")");
+  record(std::string("MessageBoxW(") + (owner ? "owner" : "null") + "," + std::to_string(type) +
+         ")");
   state.messages.emplace_back(fake::narrow(text), fake::narrow(caption));
   return IDOK;
 }

@@ -4,6 +4,7 @@
 // into the unit tests instead of the Linux layer. Every call is logged in
 // order with its arguments; results come from the script a test sets up.
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,8 @@ struct QueueReport {
 
 struct Platform {
   std::vector<std::string> calls;
+  // Run after each call is logged, as another thread might act just then.
+  std::function<void(const std::string &call)> onCall;
   std::vector<std::pair<std::string, std::string>> messages;  // (text, caption)
 
   bool createFails = false;

@@ -144,6 +144,56 @@ TEST_F(PortIo, TheBackOffStartsAgainAfterAWaitThatWorks) {
   EXPECT_EQ(sleepsIn(platform.calls), (Strings{"Sleep(1)", "Sleep(2)", "Sleep(1)"}));
 }
 
+// Input counted but gone when read was taken by another reader of the device:
+// the read waits again (after a pause, in case the count is a driver's fault).
+TEST_F(PortIo, AReadThatFindsItsBytesTakenWaitsAgain) {
+  platform.queueReports = {{true, 2}, {true, 0}, {true, 1}};
+  platform.onCall = [&](const std::string &call) {
+    if (call == "WaitCommEvent(null)") platform.input = {9};
+  };
+  BYTE buffer[4] = {};
+  EXPECT_EQ(port->readBytes(buffer, 4), 1);
+  EXPECT_EQ(platform.calls,
+            (Strings{"ClearCommError", "ReadFile(4)", "Sleep(1)", "ClearCommError",
+                     "SetCommMask(1)", "WaitCommEvent(null)", "ClearCommError", "ReadFile(4)"}));
+  EXPECT_EQ(buffer[0], 9);
+}
+
+// Another thread cancels: while the read waits, or between its mask and its
+// wait. A byte counted afterwards is left unread, until a close that fails.
+TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterOnesUntilACloseFails) {
+  const struct {
+    std::string at;
+    Strings calls;
+  } cancels[] = {{"WaitCommEvent(null)",
+                  {"ClearCommError", "SetCommMask(1)", "WaitCommEvent(null)", "SetCommMask(0)"}},
+                 {"SetCommMask(1)", {"ClearCommError", "SetCommMask(1)", "SetCommMask(0)"}}};
+  for (const auto &cancel : cancels) {
+    SCOPED_TRACE(cancel.at);
+    platform.calls.clear();
+    platform.queueReports = {{true, 0}};
+    platform.onCall = [&](const std::string &call) {
+      if (call == cancel.at) port->cancelReads();
+    };
+    BYTE buffer[4];
+    EXPECT_EQ(port->readBytes(buffer, 4), -1);
+    EXPECT_EQ(platform.calls, cancel.calls);
+
+    platform.onCall = nullptr;
+    platform.calls.clear();
+    platform.queueReports = {{true, 1}, {true, 1}};
+    platform.input = {7};
+    EXPECT_EQ(port->readBytes(buffer, 4), -1);
+    EXPECT_EQ(port->readByte(), -1);
+    EXPECT_TRUE(platform.calls.empty());
+
+    platform.closeFails = true;
+    EXPECT_FALSE(port->closePort());
+    platform.closeFails = false;
+    EXPECT_EQ(port->readByte(), 7);
+  }
+}
+
 TEST_F(PortIo, ReadByteReportsEachOutcomeWithItsOwnCode) {
   platform.queueReports = {{true, 1}};
   platform.input = {0xFF};

@@ -96,12 +96,16 @@ TEST_F(SerialPortNatives, APortThatCannotBeConfiguredIsBoundAllTheSame) {
   EXPECT_EQ(platform.messages, (Messages{{"Unable to configure the serial port", "Error"}}));
 }
 
+// A zero unit would cut the name short: no device is named so, and the user
+// is told as for any name that does not open.
 TEST_F(SerialPortNatives, ANullNameOrOneWithAZeroUnitOpensNothing) {
   Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, nullptr);
+  EXPECT_TRUE(platform.calls.empty());
   const jchar withZero[] = {'C', 'O', 'M', '1', 0, 'j', 'u', 'n', 'k'};
   jstring name = env->NewString(withZero, 9);
   Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, name);
-  EXPECT_TRUE(platform.calls.empty());
+  EXPECT_EQ(platform.calls, Strings{"MessageBoxW(null,0)"});
+  EXPECT_EQ(platform.messages, (Messages{{"Unable to open the port", "Error"}}));
   EXPECT_EQ(testjvm::handleOf(self), 0);
 }
 

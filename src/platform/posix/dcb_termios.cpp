@@ -68,9 +68,9 @@ bool canHonour(const DCB &dcb) {
 
 TtySettings rawTermios(const TtySettings &current) {
   TtySettings raw = current;
-  // No break, parity-mark, strip, CR/NL or case translation on input, and no
-  // software flow control until a DCB asks for it. INPCK is the DCB's too.
-  raw.c_iflag &= ~(kInputBits & ~INPCK);
+  // No break, parity check or mark, strip, CR/NL or case translation on input,
+  // and no software flow control until a DCB asks for it.
+  raw.c_iflag &= ~kInputBits;
   raw.c_oflag &= ~OPOST;       // output bytes go out as written
   raw.c_lflag &= ~kLocalBits;  // no line editing, echo or signal characters
   // CLOCAL: carrier detect does not gate open or I/O; CREAD: receiver on.
@@ -115,18 +115,12 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
     wanted.c_cflag |= CRTSCTS;
   }
 
-  // INPCK: check the parity of received bytes (fParity). Without IGNPAR or
-  // PARMRK, a byte with bad parity is read as 0. Set only when the line
-  // carries a parity bit: without one there is nothing to check, and INPCK
-  // would act on framing errors alone, which n_tty treats as parity errors:
-  // such a byte would be read as 0, where without INPCK it is read as received
-  // (serial-core UART drivers do not even flag it then), as Win32 delivers it.
-  // INPCK also keeps n_tty off its fast path for raw input, which halves what
-  // a reader gets. The DCB as accepted keeps fParity set all the same.
-  wanted.c_iflag &= ~(INPCK | IXON | IXOFF);
-  if (dcb.fParity && dcb.Parity != NOPARITY) {
-    wanted.c_iflag |= INPCK;
-  }
+  // No INPCK, whatever fParity says: n_tty would read a byte with a parity
+  // or framing error as 0 (without IGNPAR or PARMRK), where Win32, with
+  // fErrorChar off (the only way accepted), delivers it as received. Nor
+  // would it report the error: the layer tracks no line errors. (INPCK also
+  // keeps n_tty off its fast path for raw input.)
+  wanted.c_iflag &= ~(IXON | IXOFF);
   if (dcb.fOutX) {
     wanted.c_iflag |= IXON;  // stop sending on XOFF received, resume on XON
   }

@@ -2,8 +2,8 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tarvesk_posix {
@@ -11,29 +11,21 @@ namespace tarvesk_posix {
 namespace {
 
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
-
-// A second look, after a moment, before calling a readable-but-empty device
-// gone.
-constexpr long kRecheckNanoseconds = 10'000'000;
+constexpr int kLongestPauseMs = 100;
 
 void markGone(PortRecord &port) { port.hungUp = true; }
 
-// FIONREAD: what the line discipline holds; -1 when the device does not
-// answer (a hung-up tty answers every ioctl with EIO).
-int countQueued(int fd) {
-  int queued = 0;
-  return ioctl(fd, FIONREAD, &queued) == 0 ? queued : -1;
-}
-
-// FIONREAD, marking the device gone when it does not answer.
+// FIONREAD: what the line discipline holds. A hung-up tty answers every ioctl
+// with EIO, which marks the device gone.
 bool countInput(PortRecord &port, int &queued) {
-  queued = countQueued(port.fd);
-  if (queued < 0) {
-    queued = 0;
-    markGone(port);
-    return false;
+  if (ioctl(port.fd, FIONREAD, &queued) == 0) {
+    return true;
   }
-  return true;
+  queued = 0;
+  if (errno == EIO) {
+    markGone(port);
+  }
+  return false;
 }
 
 // What poll() reports for the device at this moment; 0 for nothing.
@@ -47,7 +39,10 @@ short eventsNow(int fd) {
 bool isGone(const PortRecord &port) { return port.hungUp; }
 
 bool transferShowsGone(PortRecord &port, ssize_t result) {
-  if (result != 0 && errno != EIO) {
+  if (result == 0) {
+    return pollShowsGone(port, eventsNow(port.fd));
+  }
+  if (errno != EIO) {
     return false;
   }
   markGone(port);
@@ -64,8 +59,7 @@ bool pollShowsGone(PortRecord &port, short revents) {
 
 bool queuedInput(PortRecord &port, int &queued) {
   queued = 0;
-  // Once a read has found the device gone, nothing more can be read from it,
-  // whatever a pulled-out adapter still claims to hold.
+  // Once a read has found the device gone, nothing more can be read from it.
   if (isGone(port) || !countInput(port, queued)) {
     return false;
   }
@@ -87,21 +81,22 @@ bool queuedInput(PortRecord &port, int &queued) {
   return !pollShowsGone(port, revents);
 }
 
-bool inputAfterWake(PortRecord &port, short revents, unsigned long long takenBefore) {
-  if (countQueued(port.fd) > 0) {
+bool inputAfterWake(PortRecord &port, short revents) {
+  int queued = 0;
+  if (countInput(port, queued) && queued > 0) {
     return true;
   }
-  // A removed USB adapter or a closed pty master reads as "readable" (or
-  // hung up) with nothing to read; left alone, that would wake the wait again
-  // and again.
-  if (!pollShowsGone(port, revents)) {
-    const timespec pause{0, kRecheckNanoseconds};
-    nanosleep(&pause, nullptr);
-    if (eventsNow(port.fd) != 0 && countQueued(port.fd) <= 0 && port.bytesTaken == takenBefore) {
-      markGone(port);
-    }
-  }
+  pollShowsGone(port, revents);
   return false;
+}
+
+bool readableNow(PortRecord &port) {
+  const short revents = eventsNow(port.fd);
+  return !pollShowsGone(port, revents) && (revents & POLLIN) != 0;
+}
+
+int pauseAfter(int previousMs) {
+  return previousMs == 0 ? 1 : std::min(previousMs * 2, kLongestPauseMs);
 }
 
 }  // namespace tarvesk_posix

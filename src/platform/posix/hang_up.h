@@ -1,9 +1,14 @@
 #pragma once
 
 // The one place that decides that a device is gone: the peer of a
-// pseudo-terminal closed, a USB adapter pulled out. The calls hand in what
-// they saw of the device; once it is found gone it stays gone, and every call
-// asks isGone() before it relies on the device.
+// pseudo-terminal closed, a USB adapter pulled out. Either way the kernel
+// hangs the tty up, and from then on says so: poll() reports POLLHUP and
+// POLLERR, read() and ioctl() fail with EIO (read() may also return 0). Only
+// that counts: other programs may read the same device and change its
+// settings, so "readable but nothing to read" or a read of 0 bytes alone
+// prove nothing. The calls hand in what they saw of the device; once it is
+// found gone it stays gone, and every call asks isGone() before it relies on
+// the device.
 #include <sys/types.h>
 
 #include "platform/posix/port_record.h"
@@ -13,23 +18,29 @@ namespace tarvesk_posix {
 bool isGone(const PortRecord &port);
 
 // result of a read() or write() that moved nothing, with errno where it is
-// -1: a read of 0 bytes (a live non-blocking tty never gives one) or EIO
-// means gone.
+// -1: EIO means gone; so does a read of 0 bytes if poll() then reports a
+// hang-up. A live tty reads 0 bytes when another program has set its VMIN to
+// 0 and nothing is queued.
 bool transferShowsGone(PortRecord &port, ssize_t result);
 
-// revents of a poll() that found nothing to do for the caller (no room for
-// output): POLLHUP, POLLERR or POLLNVAL mean gone.
+// revents of a poll() on the device: POLLHUP, POLLERR or POLLNVAL mean gone.
 bool pollShowsGone(PortRecord &port, short revents);
 
 // The bytes waiting to be read, without waiting; false once the device is
 // gone and nothing is left to read.
 bool queuedInput(PortRecord &port, int &queued);
 
-// A wait for input was woken with revents: true when input is queued.
-// Otherwise the device is gone if poll() says it hung up, or if it still
-// reports input after a moment with none to read while no ReadFile on the
-// handle has taken a byte since takenBefore (another reader taking the input
-// is no sign).
-bool inputAfterWake(PortRecord &port, short revents, unsigned long long takenBefore);
+// A wait for input was woken with revents: true when input is queued, false
+// when there is none (another reader took it, or the device is gone).
+bool inputAfterWake(PortRecord &port, short revents);
+
+// Asked after a wake or a read that found nothing: whether the device polls
+// readable all the same (a hang-up seen here marks it gone). A live tty does
+// so only for a moment, until input that has just arrived is read; one that
+// stays so (a driver fault, or input only another line discipline can read)
+// would turn a wait into a busy loop, so the caller then pauses before it
+// waits again, for pauseAfter(the pause before) ms.
+bool readableNow(PortRecord &port);
+int pauseAfter(int previousMs);  // 1, 2, 4, ... up to 100 ms
 
 }  // namespace tarvesk_posix

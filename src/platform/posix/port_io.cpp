@@ -28,7 +28,8 @@ Deadline earlier(Deadline a, Deadline b) {
 }
 
 // Waits until fd reports one of events (returns revents), the deadline passes
-// (returns 0) or poll fails (returns -1).
+// (returns 0) or poll fails (returns -1). A hang-up ends it whatever events
+// are: with none, it is a pause.
 int waitFor(int fd, short events, Deadline deadline) {
   for (;;) {
     int timeoutMs = -1;
@@ -106,7 +107,8 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
 
 // Succeeds with fewer bytes than asked when a time-out ends the read, as on
 // Win32. Fails when the device has hung up, unless bytes came first: those
-// are returned, and the next call fails.
+// are returned, and the next call fails. Input that another reader of the
+// device takes first is not there to be read.
 //
 // What is buffered is more than one read() gives: n_tty holds 4 KiB, and the
 // kernel keeps what the driver received beyond that in buffers of its own,
@@ -126,11 +128,14 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   DWORD got = 0;
   Deadline gapEnds;
   bool failed = false;
+  bool wokeReadable = false;
+  int pauseMs = 0;
   while (got < nNumberOfBytesToRead) {
     const ssize_t n = read(port->fd, buffer + got, nNumberOfBytesToRead - got);
     if (n > 0) {
       got += static_cast<DWORD>(n);
-      port->bytesTaken += static_cast<unsigned long long>(n);
+      wokeReadable = false;
+      pauseMs = 0;
       if (plan.intervalMs) {
         gapEnds = after(*plan.intervalMs);
       }
@@ -139,14 +144,22 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (n < 0 && errno == EINTR) {
       continue;
     }
-    if (tarvesk_posix::transferShowsGone(*port, n) || errno != EAGAIN) {
+    if (tarvesk_posix::transferShowsGone(*port, n) || (n < 0 && errno != EAGAIN)) {
       failed = true;
       break;
     }
+    // Nothing to read now (EAGAIN, or 0 bytes where VMIN is 0).
     if (plan.returnAtOnce || (plan.returnAfterFirst && got > 0)) {
       break;
     }
-    const int ready = waitFor(port->fd, POLLIN, earlier(plan.total, gapEnds));
+    // Woken for input it could not read, and still told there is some: see
+    // readableNow.
+    const Deadline limit = earlier(plan.total, gapEnds);
+    if (wokeReadable && tarvesk_posix::readableNow(*port)) {
+      pauseMs = tarvesk_posix::pauseAfter(pauseMs);
+      waitFor(port->fd, 0, earlier(limit, after(static_cast<std::uint64_t>(pauseMs))));
+    }
+    const int ready = waitFor(port->fd, POLLIN, limit);
     if (ready == 0) {
       break;  // time-out: what was read so far is the result
     }
@@ -155,6 +168,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
       break;
     }
     // readable or hung up: the next read() tells which
+    wokeReadable = (ready & POLLIN) != 0;
   }
   if (lpNumberOfBytesRead != nullptr) {
     *lpNumberOfBytesRead = got;

@@ -19,13 +19,16 @@ struct PortRecord {
   // Set by hang_up.cpp once the device is found gone. Read by other threads
   // while one waits for input, hence atomic.
   std::atomic<bool> hungUp{false};
-  // Bytes that ReadFile has taken, on any thread: a wait that finds the
-  // device readable but empty tells by it whether another reader of this
-  // handle took the input, or nobody did (the device is gone).
-  std::atomic<unsigned long long> bytesTaken{0};
   DCB dcb{};                // the settings last accepted, as GetCommState reports them
   COMMTIMEOUTS timeouts{};  // Win32's initial time-outs are all 0 as well
-  DWORD eventMask = 0;      // set by SetCommMask
+  // SetCommMask may come from another thread while WaitCommEvent runs, and
+  // ends that wait: it stores the mask, counts the change, and signals the
+  // eventfd wakeFd, which the wait polls beside the device, when one is in
+  // progress (waiting).
+  std::atomic<DWORD> eventMask{0};
+  std::atomic<unsigned int> maskChanges{0};
+  std::atomic<bool> waiting{false};
+  int wakeFd = -1;
 };
 
 // The record behind a serial device's handle, when the call's other

@@ -1,5 +1,6 @@
 // Opening and closing a serial device: CreateFileW and CloseHandle.
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -142,6 +143,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
     return INVALID_HANDLE_VALUE;
   }
 
+  // What lets SetCommMask end a wait for input from another thread.
+  FdHolder wake{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  if (wake.fd < 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+
   const TtySettings raw = tarvesk_posix::rawTermios(current);
   TtySettings held{};
   if (!tarvesk_posix::writeTermios(device.fd, raw) ||
@@ -160,6 +167,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
   port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
                                            !hasModemLines || (lines & TIOCM_RTS) != 0);
   port->fd = device.release();
+  port->wakeFd = wake.release();
   return port;
 }
 
@@ -175,6 +183,7 @@ BOOL CloseHandle(HANDLE hObject) {
     ioctl(port->fd, TCFLSH, TCOFLUSH);
   }
   close(port->fd);  // also releases the flock
+  close(port->wakeFd);
   delete port;
   return TRUE;
 }

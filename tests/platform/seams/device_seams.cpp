@@ -16,7 +16,15 @@ extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault { None, Vanished, RefusedRate, ApproximatedRate, QueueCountHooked, NoTermios2 };
+enum class Fault {
+  None,
+  HungUp,
+  ReadsNothing,
+  RefusedRate,
+  ApproximatedRate,
+  QueueCountHooked,
+  NoTermios2
+};
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -49,9 +57,11 @@ void arm(Fault kind, dev_t device, int spared) {
 
 namespace device_seams {
 
-void vanish(dev_t device, int spared, int claimedInput) {
+void hangUp(dev_t device, int spared) { arm(Fault::HungUp, device, spared); }
+
+void readNothing(dev_t device, int spared, int claimedInput) {
   claimed = claimedInput;
-  arm(Fault::Vanished, device, spared);
+  arm(Fault::ReadsNothing, device, spared);
 }
 
 void refuseRate(dev_t device, int spared, unsigned int rate) {
@@ -81,7 +91,7 @@ void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spa
 }  // namespace device_seams
 
 extern "C" ssize_t __wrap_read(int fd, void *buffer, size_t count) {
-  if (isFaulty(fd, Fault::Vanished)) {
+  if (isFaulty(fd, Fault::HungUp) || isFaulty(fd, Fault::ReadsNothing)) {
     return 0;
   }
   return __real_read(fd, buffer, count);
@@ -98,7 +108,11 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     errno = ENOSYS;
     return -1;
   }
-  if (request == FIONREAD && isFaulty(fd, Fault::Vanished)) {
+  if (isFaulty(fd, Fault::HungUp)) {
+    errno = EIO;
+    return -1;
+  }
+  if (request == FIONREAD && isFaulty(fd, Fault::ReadsNothing)) {
     *static_cast<int *>(argument) = claimed;
     return 0;
   }

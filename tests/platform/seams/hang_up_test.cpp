@@ -1,12 +1,12 @@
 // After the device hangs up, every native method of CESerialPort returns at
 // once with its failure value, and closing releases the device. The natives
 // run on the real Linux layer and a pseudo-terminal, called through a Java VM
-// in this process as Java would call them. Three ways a device goes: the peer
-// of the pseudo-terminal closes (the kernel hangs the slave up); or, through
-// the seams of device_seams.h, a pulled-out USB adapter whose read() returns 0
-// although FIONREAD reports input, or that polls readable with nothing queued.
-// And one way a live device must not be taken for gone: another reader takes
-// the input the wait was woken for.
+// in this process as Java would call them. Two ways a device goes: the peer
+// of the pseudo-terminal closes (the kernel hangs the slave up), or, through
+// the seams of device_seams.h, a USB adapter is pulled out (the kernel hangs
+// its tty up alike, seen here through read() and ioctl() alone). And ways a
+// live device must not be taken for gone: another reader takes the input the
+// wait was woken for; the device says it is readable with nothing to read.
 #include <dirent.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -30,6 +30,7 @@
 #include "scoped_environment.h"
 #include "serial/native_serial_port.h"
 #include "termios_probe.h"
+#include "thread_cpu_time.h"
 
 namespace {
 
@@ -81,18 +82,10 @@ class NativeCall : private NativeResult, public BoundedCall {
   }
 };
 
-enum class Departure { PeerCloses, ReadsNothingDespiteQueuedInput, ReadableWithNothingQueued };
+enum class Departure { PeerCloses, AdapterPulledOut };
 
 std::string departureName(const testing::TestParamInfo<Departure> &info) {
-  switch (info.param) {
-    case Departure::PeerCloses:
-      return "PeerCloses";
-    case Departure::ReadsNothingDespiteQueuedInput:
-      return "ReadsNothingDespiteQueuedInput";
-    case Departure::ReadableWithNothingQueued:
-      return "ReadableWithNothingQueued";
-  }
-  return "unknown";
+  return info.param == Departure::PeerCloses ? "PeerCloses" : "AdapterPulledOut";
 }
 
 // How many descriptors of this process are open on the character device.
@@ -151,11 +144,8 @@ class DeviceGone : public testing::TestWithParam<Departure> {
       case Departure::PeerCloses:
         pty.closeMaster();
         return;
-      case Departure::ReadsNothingDespiteQueuedInput:
-        device_seams::vanish(device, pty.slave(), 5);
-        break;
-      case Departure::ReadableWithNothingQueued:
-        device_seams::vanish(device, pty.slave(), 0);
+      case Departure::AdapterPulledOut:
+        device_seams::hangUp(device, pty.slave());
         break;
     }
     // A byte from the far end wakes the waiting poll(); the seams then hide it.
@@ -277,13 +267,9 @@ TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Departures, DeviceGone,
-                         testing::Values(Departure::PeerCloses,
-                                         Departure::ReadsNothingDespiteQueuedInput,
-                                         Departure::ReadableWithNothingQueued),
+                         testing::Values(Departure::PeerCloses, Departure::AdapterPulledOut),
                          departureName);
-INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut,
-                         testing::Values(Departure::ReadsNothingDespiteQueuedInput,
-                                         Departure::ReadableWithNothingQueued),
+INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut, testing::Values(Departure::AdapterPulledOut),
                          departureName);
 
 // A wait woken by input that another reader of the same handle takes before
@@ -321,4 +307,38 @@ TEST(AnotherReader, TakingTheInputFirstDoesNotMakeALiveDeviceLookGone) {
   EXPECT_TRUE(ClearCommError(port, &errors, &queue)) << "the live device was marked gone";
   EXPECT_EQ(queue.cbInQue, 1u);
   CloseHandle(port);
+}
+
+// Neither is a state a live tty stays in, nor one the kernel gives a hung-up
+// tty: the device polls readable with nothing to read, with nothing counted or
+// with a count that reads never find. A read waits on without spinning, the
+// device is not taken for gone, and the read ends once the kernel says it is.
+TEST(NothingToRead, AReadWaitsWithoutSpinningUntilTheDeviceHangsUp) {
+  for (const int counted : {0, 5}) {
+    SCOPED_TRACE(testing::Message() << "FIONREAD says " << counted);
+    PseudoTerminal pty;
+    NativeSerialPort port(pty.slaveName().c_str());
+    ASSERT_TRUE(port.isOpen());
+    struct stat status {};
+    ASSERT_EQ(fstat(pty.slave(), &status), 0);
+    device_seams::readNothing(status.st_rdev, pty.slave(), counted);
+    ASSERT_EQ(write(pty.master(), "w", 1), 1);
+    int result = 0;
+    std::chrono::nanoseconds cpu{};
+    BoundedCall read(
+        [&] {
+          const auto before = threadCpuTime();
+          BYTE buffer[16];
+          result = port.readBytes(buffer, sizeof buffer);
+          cpu = threadCpuTime() - before;
+        },
+        [&] { pty.closeMaster(); });
+    EXPECT_FALSE(read.endsWithin(1s)) << "the read returned " << result;
+    EXPECT_TRUE(port.setLineParams(19200, 8, ONESTOPBIT, NOPARITY)) << "taken for gone";
+    pty.closeMaster();
+    ASSERT_TRUE(read.endsWithin(5s)) << "the read went on after the hang-up";
+    device_seams::restore();
+    EXPECT_EQ(result, -1);
+    EXPECT_LT(cpu, 100ms) << "the read spun while it waited";
+  }
 }

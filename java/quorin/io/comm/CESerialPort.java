@@ -10,12 +10,12 @@ import java.util.concurrent.locks.LockSupport;
  * while open, -1 after close. Any number of writes and queries may run at once, and one read
  * beside them. open and close free or replace the native port those calls use, so they wait
  * until none is in progress; calls that arrive meanwhile do not wait behind them but return at
- * once as on a closed port (read -1, available 0, setSerialPortParams false, write sends
- * nothing).
+ * once as on a closed port (read -1, available 0, isOpen false, setSerialPortParams false after
+ * checking its values, write sends nothing).
  *
- * <p>A read waits until a byte arrives or the device goes away, and close waits for it. To end
- * a thread that waits in read, make the device send something or go away (the peer closes, the
- * adapter is pulled out, the line is cut); while it does neither, close does not return.
+ * <p>A read waits until a byte arrives or the device goes away, or until close (or open on an
+ * open object) ends it: it then returns -1 at once, and the close goes ahead. With a library
+ * older than nativeCancelReads, close instead waits until the read ends by itself.
  *
  * <p>A port is released by close only: a port object dropped while open keeps its device until
  * the VM exits.
@@ -56,6 +56,12 @@ public class CESerialPort {
   /** Lets one read at a time take input, so that no read finds its bytes taken by another. */
   private final Object reading = new Object();
 
+  /** Bound to no port: checks the values setSerialPortParams is given while this one is busy. */
+  private static final CESerialPort UNBOUND = new CESerialPort();
+
+  /** False once the library turned out to be one without nativeCancelReads. */
+  private static volatile boolean canCancelReads = true;
+
   /**
    * Opens the named port (for example "COM1:"); isOpen tells whether it worked. Does nothing
    * while another open or a close of this object is under way. An object that is open already
@@ -74,15 +80,25 @@ public class CESerialPort {
     }
   }
 
+  /** False also while an open or close of this object is under way. */
   public boolean isOpen() {
-    long handle = nativeHandle;
-    return handle != 0 && handle != -1;
+    // The field is read only while no open or close can write it: a VM may read a long in two
+    // halves, and the library writes it through JNI, which need not write it whole.
+    if (!enter()) {
+      return false;
+    }
+    try {
+      long handle = nativeHandle;
+      return handle != 0 && handle != -1;
+    } finally {
+      leave();
+    }
   }
 
   /**
-   * Closes the port; true when it was open and is now closed. Waits until the calls in progress
-   * have returned, a read that waits for input included. False at once while another close or
-   * an open of this object is under way.
+   * Closes the port; true when it was open and is now closed. A read that waits for input ends
+   * with -1; close waits until every call in progress has returned. False at once while another
+   * close or an open of this object is under way.
    */
   public boolean close() {
     if (!beginExclusive()) {
@@ -130,7 +146,11 @@ public class CESerialPort {
     }
   }
 
-  /** The number of bytes waiting to be read; 0 when the port is not open. */
+  /**
+   * The number of bytes waiting to be read; 0 when the port is not open. It counts what the
+   * driver's input buffer holds (at most 4,095 bytes on Linux), while one read takes all that has
+   * arrived: do not wait for a larger count.
+   */
   public int available() {
     if (!enter()) {
       return 0;
@@ -145,7 +165,8 @@ public class CESerialPort {
   /** True when the port took the new settings. */
   public boolean setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity) {
     if (!enter()) {
-      return false;
+      // Nothing to set, but invalid values are reported as on a closed port.
+      return UNBOUND.nativeSetSerialPortParams(baudRate, dataBits, stopBits, parity);
     }
     try {
       return nativeSetSerialPortParams(baudRate, dataBits, stopBits, parity);
@@ -192,6 +213,8 @@ public class CESerialPort {
     } while (!calls.compareAndSet(current, current | EXCLUSIVE));
     // Set before the count is looked at: the last call to leave sees it and wakes this thread.
     exclusiveOwner = Thread.currentThread();
+    // No other open or close can free the native port meanwhile: only the claim's holder does.
+    cancelReads();
     boolean interrupted = false;
     while (calls.get() != EXCLUSIVE) {
       LockSupport.park(this);
@@ -208,6 +231,17 @@ public class CESerialPort {
     calls.addAndGet(-EXCLUSIVE);
   }
 
+  /** Ends a read that waits for input, unless the library is one without nativeCancelReads. */
+  private void cancelReads() {
+    if (canCancelReads) {
+      try {
+        nativeCancelReads();
+      } catch (UnsatisfiedLinkError olderLibrary) {
+        canCancelReads = false;
+      }
+    }
+  }
+
   native void nativeOpen(String portName);
 
   native boolean nativeClose();
@@ -219,4 +253,10 @@ public class CESerialPort {
   native int nativeAvailable();
 
   native boolean nativeSetSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);
+
+  /**
+   * Beyond the six natives above: makes a read that waits for input, and every read after it,
+   * return -1 until the port is closed (or, if it cannot be, until nativeClose has failed).
+   */
+  native void nativeCancelReads();
 }

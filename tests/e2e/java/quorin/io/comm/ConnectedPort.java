@@ -10,8 +10,8 @@ import java.util.List;
 /**
  * COM1: opened through the library on a fresh virtual null modem, with the peer end in hand.
  *
- * <p>close() cuts the line first, which ends every read, since the port's close waits for a
- * read that is still waiting; it leaves the port open (failing the test) if a read does not end.
+ * <p>close() cuts the line first, which ends every read, then closes the port; it leaves the
+ * port open (failing the test) if a read does not end.
  */
 final class ConnectedPort {
   static final Duration DEADLINE = Duration.ofSeconds(10);

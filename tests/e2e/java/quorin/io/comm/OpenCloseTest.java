@@ -140,6 +140,25 @@ class OpenCloseTest {
     }
   }
 
+  /** The usual clean-up on Ctrl-C or SIGTERM: a shutdown hook closes the port a read waits on. */
+  @Test
+  void aShutdownHooksCloseEndsAWaitingReadSoThatTheVmExits() throws Exception {
+    Path said = Files.createTempFile("tarvesk-read-until-shutdown", ".log");
+    Process vm =
+        ChildVm.running(ReadUntilShutdown.class, "COM1:").redirectOutput(said.toFile()).start();
+    try {
+      awaitOpenIn(vm, said);
+      Thread.sleep(ConnectedPort.STILL_WAITING.toMillis()); // for the read to begin its wait
+      vm.destroy(); // SIGTERM
+      assertTrue(vm.waitFor(ConnectedPort.DEADLINE.toMillis(), TimeUnit.MILLISECONDS),
+          "the VM was still running after SIGTERM");
+    } finally {
+      vm.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
+      System.out.print(Files.readString(said)); // for run-e2e.sh's JNI checks
+      Files.delete(said);
+    }
+  }
+
   private static void awaitOpenIn(Process owner, Path said) throws Exception {
     long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
     for (List<String> lines = Files.readAllLines(said); !lines.contains("open");
@@ -147,6 +166,17 @@ class OpenCloseTest {
       assertTrue(owner.isAlive() && !lines.contains("not open") && System.nanoTime() < end,
           "the other VM did not open COM1: " + lines);
       Thread.sleep(20);
+    }
+  }
+
+  /** Opens the port named by args[0], says so, and reads it until a shutdown hook closes it. */
+  static final class ReadUntilShutdown {
+    public static void main(String[] args) {
+      CESerialPort port = new CESerialPort();
+      port.open(args[0]);
+      Runtime.getRuntime().addShutdownHook(new Thread(port::close));
+      System.out.println(port.isOpen() ? "open" : "not open");
+      port.read(new byte[16], 0, 16);
     }
   }
 

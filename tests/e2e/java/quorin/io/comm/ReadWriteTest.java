@@ -5,16 +5,20 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quorin.io.comm.ConnectedPort.DEADLINE;
 import static quorin.io.comm.ConnectedPort.STILL_WAITING;
 
-import java.time.Duration;
+import java.io.FileInputStream;
+import java.lang.management.ManagementFactory;
+import java.lang.management.ThreadMXBean;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.Callable;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.TimeUnit;
-import java.util.concurrent.TimeoutException;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.Test;
@@ -23,8 +27,6 @@ import org.junit.jupiter.api.Timeout;
 /** Reading, writing and the queue count on COM1: of a virtual null modem. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class ReadWriteTest extends OnConnectedPort {
-  /** A call that returns at once takes far less; one that waits behind a close, for ever. */
-  private static final Duration NOT_BEHIND_THE_CLOSE = Duration.ofSeconds(2);
 
   @Test
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
@@ -167,38 +169,68 @@ class ReadWriteTest extends OnConnectedPort {
   }
 
   @Test
-  void callsWhileACloseWaitsForAReadReturnAtOnceAsOnAClosedPort() throws Throwable {
+  void closeEndsAWaitingReadAndTheReadWaitingForItsTurn() throws Throwable {
     byte[] b = new byte[8];
     BlockingRead waiting = com1.startWaitingRead(b);
     BlockingRead next = com1.startRead(new byte[8], 0, 8);
     assertFalse(next.endsWithin(STILL_WAITING), "a second read did not wait for its turn");
-    FutureTask<Boolean> close = inThread(com1.port::close);
-    assertThrows(TimeoutException.class,
-        () -> close.get(STILL_WAITING.toMillis(), TimeUnit.MILLISECONDS),
-        "close returned while a read was in progress");
 
-    assertEquals(-1, com1.startRead(b, 0, b.length).result(NOT_BEHIND_THE_CLOSE));
-    assertEquals(0, returnsAtOnce(com1.port::available));
-    assertFalse(returnsAtOnce(() -> com1.port.setSerialPortParams(19200, 8, 1, 0)));
-    returnsAtOnce(() -> {
-      com1.port.write('w');
-      return null;
-    });
-    assertFalse(returnsAtOnce(com1.port::close), "a second close");
-    returnsAtOnce(() -> {
-      com1.port.open("COM1:");
-      return null;
-    });
-
-    // The byte the first read waits for ends it; the read that waited for its turn then finds
-    // the port closing instead of waiting for another byte, and the close goes ahead.
-    com1.modem.send(new byte[] {'x'});
-    assertEquals(1, waiting.result(ConnectedPort.DEADLINE));
-    assertEquals(-1, next.result(ConnectedPort.DEADLINE));
-    assertTrue(close.get(ConnectedPort.DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
+    assertTrue(inThread(com1.port::close).get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS),
+        "close of a port with a read waiting");
+    assertEquals(-1, waiting.result(DEADLINE));
+    assertEquals(-1, next.result(DEADLINE));
     assertFalse(com1.port.isOpen());
-    assertThrows(AssertionError.class, () -> com1.modem.receive(1, STILL_WAITING),
-        "a byte written while the port was closing was sent");
+    assertEquals(-1, com1.read(b, 0, b.length));
+  }
+
+  /**
+   * Another program reads the same device, and has set VMIN to 0 on it (settings are the
+   * device's): reads here get what it leaves, never 0 or -1 while the line is live, and then
+   * wait without using the CPU.
+   */
+  @Test
+  void anotherReaderOfTheDeviceNeverEndsAReadEarly() throws Throwable {
+    Path device = com1.modem.portDevice();
+    Process stty = new ProcessBuilder("stty", "-F", device.toString(), "min", "0").start();
+    assertTrue(stty.waitFor(DEADLINE.toMillis(), TimeUnit.MILLISECONDS) && stty.exitValue() == 0);
+    AtomicInteger taken = new AtomicInteger();
+    AtomicBoolean done = new AtomicBoolean();
+    FutureTask<Void> other = inThread(() -> {
+      try (FileInputStream in = new FileInputStream(device.toFile())) {
+        for (byte[] chunk = new byte[64]; !done.get(); Thread.sleep(1)) {
+          taken.addAndGet(Math.max(0, in.read(chunk))); // at once: with VMIN 0, nothing is -1
+        }
+      }
+      return null;
+    });
+    AtomicInteger mine = new AtomicInteger();
+    AtomicReference<Integer> ended = new AtomicReference<>(); // what ended the reads
+    Thread reader = new Thread(() -> {
+      int n;
+      while ((n = com1.port.read(new byte[64], 0, 64)) > 0) {
+        mine.addAndGet(n);
+      }
+      ended.set(n);
+    });
+    reader.setDaemon(true);
+    reader.start();
+
+    for (int sent = 0; sent < 1 << 16; sent += 1024) {
+      com1.modem.send(new byte[1024]);
+    }
+    long end = System.nanoTime() + DEADLINE.toNanos();
+    while (mine.get() + taken.get() < 1 << 16 && ended.get() == null && System.nanoTime() < end) {
+      Thread.sleep(10);
+    }
+    assertEquals(1 << 16, mine.get() + taken.get(), "bytes read here and by the other reader");
+    ThreadMXBean threads = ManagementFactory.getThreadMXBean();
+    long cpuBefore = threads.getThreadCpuTime(reader.getId());
+    Thread.sleep(1000);
+    long cpuUsed = threads.getThreadCpuTime(reader.getId()) - cpuBefore;
+    assertEquals(null, ended.get(), "a read returned this while the line was live");
+    assertTrue(cpuUsed < 100_000_000L, "a waiting read used " + cpuUsed / 1000 + " us of CPU in 1 s");
+    done.set(true);
+    other.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS);
   }
 
   private static <T> FutureTask<T> inThread(Callable<T> call) {
@@ -207,9 +239,5 @@ class ReadWriteTest extends OnConnectedPort {
     thread.setDaemon(true);
     thread.start();
     return task;
-  }
-
-  private static <T> T returnsAtOnce(Callable<T> call) throws Exception {
-    return inThread(call).get(NOT_BEHIND_THE_CLOSE.toMillis(), TimeUnit.MILLISECONDS);
   }
 }
