@@ -59,7 +59,17 @@ class SerialPort::Call {
 SerialPort::SerialPort(Vm &vm, const Natives &natives)
     : vm(vm), natives(natives), self(vm.make(Object::Kind::Port)) {}
 
+// As CESerialPort.java does before it waits for the calls in progress: a read
+// that waits for input ends, so that open and close do not wait for a byte.
+// Under the shared lock, so no open or close frees the port meanwhile; a read
+// that begins after it returns -1 at once.
+void SerialPort::cancelReads() {
+  Call call(*this, "nativeCancelReads", false);
+  natives.nativeCancelReads(call.env, call.self);
+}
+
 void SerialPort::open(const std::u16string &portName) {
+  cancelReads();
   Call call(*this, "nativeOpen", true);
   natives.nativeOpen(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
 }
@@ -67,6 +77,7 @@ void SerialPort::open(const std::u16string &portName) {
 bool SerialPort::isOpen() const { return self->nativeHandle != 0 && self->nativeHandle != -1; }
 
 bool SerialPort::close() {
+  cancelReads();
   Call call(*this, "nativeClose", true);
   return natives.nativeClose(call.env, call.self) != JNI_FALSE;
 }

@@ -43,6 +43,7 @@ class SerialPort {
 
  private:
   class Call;
+  void cancelReads();
 
   Vm &vm;
   const Natives &natives;

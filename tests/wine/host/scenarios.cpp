@@ -400,6 +400,22 @@ void aWriteTheLineHoldsGivesUp(Run &run) {
   port.close();
 }
 
+// close() ends a read that waits on a silent line instead of waiting for it.
+void closeEndsAWaitingRead(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  WaitingRead read(port, 4);
+  Sleep(500);
+  expect(!read.returnedWithin(0), "read() waits on a silent line");
+  const DWORD start = GetTickCount();
+  expect(port.close(), "close() while a read waits");
+  read.join(10000);
+  say("  close() returned, and the read with it, " + std::to_string(read.returnedAt - start) +
+      " ms after close() began");
+  expectEqual(read.result, -1, "what the waiting read returned");
+  expectEqual(farState("COM1"), "closed", "the device after close()");
+}
+
 void aReadEndsWhenTheFarEndHangsUp(Run &run) {
   SerialPort port(run.vm, run.natives);
   port.open(u"COM1:");
@@ -540,6 +556,7 @@ const Scenario kScenarios[] = {
     {"data", "other calls run beside a waiting read, which wakes when bytes arrive",
      otherCallsRunBesideAWaitingRead},
     {"data", "a write the line holds gives up", aWriteTheLineHoldsGivesUp},
+    {"data", "close ends a waiting read", closeEndsAWaitingRead},
     {"data", "a read ends when the far end hangs up", aReadEndsWhenTheFarEndHangsUp},
     {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
     {"discovery", "an empty or missing list of drivers", anEmptyOrMissingListOfDrivers},
