@@ -14,7 +14,6 @@ import java.util.List;
 import java.util.concurrent.Callable;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.TimeUnit;
-import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.Test;
@@ -23,8 +22,8 @@ import org.junit.jupiter.api.Timeout;
 /** Reading, writing and the queue count on COM1: of a virtual null modem. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class ReadWriteTest extends OnConnectedPort {
-  /** A call that returns at once takes far less; one that waits behind a close, for ever. */
-  private static final Duration NOT_BEHIND_THE_CLOSE = Duration.ofSeconds(2);
+  /** A call that waits behind a close waits for ever; one that does not is done by then. */
+  private static final Duration NOT_BEHIND_THE_CLOSE = ConnectedPort.DEADLINE;
 
   @Test
   void aWaitingReadReturnsWhenThePeerWritesAndUsesNoCpuMeanwhile() throws Throwable {
@@ -46,6 +45,7 @@ class ReadWriteTest extends OnConnectedPort {
   void lengthZeroWaitsForAByteThenLeavesItQueued() throws Throwable {
     byte[] b = {7, 7, 7};
     BlockingRead read = com1.startRead(b, 0, 0);
+    read.awaitInLibrary();
     assertFalse(read.endsWithin(STILL_WAITING), "len 0 returned before any byte arrived");
 
     com1.modem.send(new byte[] {'q'});
@@ -135,7 +135,7 @@ class ReadWriteTest extends OnConnectedPort {
     AtomicReference<Integer> early = new AtomicReference<>(); // a read's result below 1
     List<Thread> readers = new ArrayList<>();
     for (int r = 0; r < 4; r++) {
-      readers.add(new Thread(() -> {
+      readers.add(com1.startCaller("reader-" + r, () -> {
         byte[] b = new byte[64];
         int n;
         while ((n = com1.port.read(b, 0, b.length)) > 0) {
@@ -145,8 +145,6 @@ class ReadWriteTest extends OnConnectedPort {
           early.compareAndSet(null, n); // only the hang-up at the end may end a read so
         }
       }));
-      readers.get(r).setDaemon(true);
-      readers.get(r).start();
     }
     for (int sent = 0; sent < total && early.get() == null; sent += 4096) {
       com1.modem.send(new byte[4096]);
@@ -171,11 +169,11 @@ class ReadWriteTest extends OnConnectedPort {
     byte[] b = new byte[8];
     BlockingRead waiting = com1.startWaitingRead(b);
     BlockingRead next = com1.startRead(new byte[8], 0, 8);
-    assertFalse(next.endsWithin(STILL_WAITING), "a second read did not wait for its turn");
-    FutureTask<Boolean> close = inThread(com1.port::close);
-    assertThrows(TimeoutException.class,
-        () -> close.get(STILL_WAITING.toMillis(), TimeUnit.MILLISECONDS),
-        "close returned while a read was in progress");
+    next.awaitItsTurn();
+    FutureTask<Boolean> close = new FutureTask<>(com1.port::close);
+    // Parked until the reads have left; a close that did not wait would end instead.
+    BlockingRead.awaitThread(com1.startCaller("close", close), "to wait for the reads",
+        t -> t.getState() == Thread.State.WAITING);
 
     assertEquals(-1, com1.startRead(b, 0, b.length).result(NOT_BEHIND_THE_CLOSE));
     assertEquals(0, returnsAtOnce(com1.port::available));
