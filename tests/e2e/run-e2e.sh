@@ -46,9 +46,14 @@ fi
 limit=${TARVESK_E2E_TIME_LIMIT:-240}
 status=0
 set -m # a background job gets a process group of its own
+# @BeforeEach and @AfterEach get a time limit as @Timeout gives the tests, on a
+# thread of their own: one that hangs (a close waiting for a read that never
+# ends) fails its test with the stuck thread's stack and leaves it behind.
 "$java" -Xcheck:jni -XX:ErrorFile="$work/hs_err.log" \
   -Djava.library.path="$library_dir" \
   -jar "$junit" --disable-banner --details=tree --fail-if-no-tests \
+  --config=junit.jupiter.execution.timeout.lifecycle.method.default=60s \
+  --config=junit.jupiter.execution.timeout.thread.mode.default=SEPARATE_THREAD \
   --class-path "$classpath" --select-class "$test_class" \
   </dev/null >"$work/output.log" 2>&1 &
 vm=$!
@@ -64,10 +69,15 @@ if [[ "$ended" == "$vm" ]]; then
 else
   overdue=1
   # Where every thread stands, before the VM and its group are ended: jcmd
-  # (from the VM's own JDK) to a file of its own, or else SIGQUIT, which makes
-  # the VM print the same into its output.
+  # (from the VM's own JDK) to a file of its own. A VM that does not answer
+  # may be stuck short of a safepoint: then what the kernel knows of each of
+  # its threads, and SIGQUIT, which makes the VM print its threads into its
+  # output if it still can.
   jcmd=$(dirname "$(readlink -f "$java")")/jcmd
   if ! timeout 30 "$jcmd" "$vm" Thread.print >"$work/threads.log" 2>&1; then
+    for task in /proc/"$vm"/task/*; do
+      echo "thread $(cat "$task/comm"): $(sed -n 's/^State:\t//p' "$task/status"), in $(cat "$task/wchan")"
+    done >>"$work/threads.log" 2>/dev/null
     kill -QUIT "$vm" 2>/dev/null || true
     sleep 5
   fi
