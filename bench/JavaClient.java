@@ -11,7 +11,8 @@ import quorin.io.comm.CESerialPort;
  * A Java program under test for serial_bench: "plain-jvm" uses RandomAccessFile on the tty (the
  * JVM's own floor), "tarvesk" uses the public methods of CESerialPort, as an application would.
  * Both run the same workloads: one order a line on stdin, the port opened, "ready", the workload,
- * the port closed, then the times measured here on stdout.
+ * the port closed, then the times measured here on stdout. Instants are System.nanoTime(), the
+ * clock the device reads too.
  */
 public final class JavaClient {
   private JavaClient() {}
@@ -22,6 +23,12 @@ public final class JavaClient {
     int read(byte[] b, int off, int len) throws IOException;
 
     void write(int b) throws IOException;
+
+    /** The bytes queued; UnsupportedOperationException where the program has no such call. */
+    int available() throws IOException;
+
+    /** Sets 19200 8N1; UnsupportedOperationException where the program has no such call. */
+    boolean setParams();
 
     void close() throws IOException;
   }
@@ -39,6 +46,16 @@ public final class JavaClient {
     @Override
     public void write(int b) throws IOException {
       file.write(b);
+    }
+
+    @Override
+    public int available() {
+      throw new UnsupportedOperationException();
+    }
+
+    @Override
+    public boolean setParams() {
+      throw new UnsupportedOperationException();
     }
 
     @Override
@@ -65,6 +82,16 @@ public final class JavaClient {
     @Override
     public void write(int b) {
       port.write(b);
+    }
+
+    @Override
+    public int available() {
+      return port.available();
+    }
+
+    @Override
+    public boolean setParams() {
+      return port.setSerialPortParams(19200, 8, 1, 0);
     }
 
     @Override
@@ -115,6 +142,90 @@ public final class JavaClient {
     return report.toString();
   }
 
+  private static String wakeUps(Line line, long count) throws IOException {
+    byte[] one = new byte[1];
+    StringBuilder report = new StringBuilder();
+    for (long i = 0; i < count; ++i) {
+      readSome(line, one, 1);
+      report.append(System.nanoTime()).append(' ');
+    }
+    return report.toString();
+  }
+
+  /** A call whose time is measured; what it returns or throws does not matter here. */
+  private interface Call {
+    void run() throws Exception;
+  }
+
+  /** Nanoseconds the call took, or -1 when the program has no such call. */
+  private static long timed(Call call) {
+    long start = System.nanoTime();
+    try {
+      call.run();
+    } catch (UnsupportedOperationException e) {
+      return -1;
+    } catch (Exception e) {
+      // a gone device fails the call: that is what is timed
+    }
+    return System.nanoTime() - start;
+  }
+
+  /** Each call that has nothing to wait for: read, available, params, write, close. */
+  private static String timeCalls(Line line) {
+    byte[] one = new byte[1];
+    long[] took = {timed(() -> line.read(one, 0, 1)), timed(line::available),
+        timed(line::setParams), timed(() -> line.write('x')), timed(line::close)};
+    StringBuilder report = new StringBuilder();
+    for (long t : took) {
+      report.append(' ').append(t);
+    }
+    return report.toString();
+  }
+
+  /** A read waits until the line goes; when it returned, then the calls on the gone device. */
+  private static String hangUp(Line line) throws IOException {
+    int n;
+    try {
+      n = line.read(new byte[1], 0, 1);
+    } catch (IOException e) {
+      n = -1;
+    }
+    long noticed = System.nanoTime();
+    if (n > 0) {
+      throw new IOException("a byte came instead of the hang-up");
+    }
+    return noticed + timeCalls(line);
+  }
+
+  /**
+   * A read waits, and a close waits for it; the calls made meanwhile, which return as on a
+   * closed port. The device hangs up once it has the report, which ends the read and the close.
+   */
+  private static String callsWhileClosing(TarveskLine line) throws InterruptedException {
+    Thread reader = new Thread(() -> line.read(new byte[1], 0, 1));
+    reader.start();
+    while (!isIn(reader, "nativeRead")) {
+      Thread.sleep(1);
+    }
+    Thread closer = new Thread(line::close);
+    closer.start();
+    while (closer.getState() != Thread.State.WAITING) { // parked until the read has left
+      Thread.sleep(1);
+    }
+    String report = timeCalls(line);
+    System.out.println(report);
+    System.out.flush();
+    reader.join();
+    closer.join();
+    return null;
+  }
+
+  /** Whether the thread is running the named method at this moment. */
+  private static boolean isIn(Thread thread, String method) {
+    StackTraceElement[] stack = thread.getStackTrace();
+    return stack.length > 0 && stack[0].getMethodName().equals(method);
+  }
+
   private static String idleReadCpu(Line line, ThreadMXBean threads) throws IOException {
     byte[] one = new byte[1];
     long before = threads.getCurrentThreadCpuTime();
@@ -122,7 +233,7 @@ public final class JavaClient {
     return Long.toString(threads.getCurrentThreadCpuTime() - before);
   }
 
-  public static void main(String[] args) throws IOException {
+  public static void main(String[] args) throws IOException, InterruptedException {
     boolean tarvesk = args.length == 1 && args[0].equals("tarvesk");
     if (!tarvesk && !(args.length == 1 && args[0].equals("plain-jvm"))) {
       throw new IllegalArgumentException("usage: JavaClient plain-jvm|tarvesk");
@@ -140,7 +251,13 @@ public final class JavaClient {
       try {
         System.out.println("ready");
         System.out.flush();
-        if (workload.equals("bulk")) {
+        if (workload.equals("hangup")) {
+          report = hangUp(line); // closes the line
+        } else if (workload.equals("closing")) {
+          report = callsWhileClosing((TarveskLine) line); // reports, then closes the line
+        } else if (workload.equals("wake")) {
+          report = wakeUps(line, count);
+        } else if (workload.equals("bulk")) {
           report = bulkRead(line, count);
         } else if (workload.equals("writes")) {
           report = singleByteWrites(line, count);
@@ -152,8 +269,10 @@ public final class JavaClient {
       } finally {
         line.close();
       }
-      System.out.println(report);
-      System.out.flush();
+      if (report != null) {
+        System.out.println(report);
+        System.out.flush();
+      }
     }
   }
 }

@@ -3,6 +3,7 @@
 // tty, says "ready", runs the workload and reports the times it measured.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,52 @@ std::string roundTrips(int fd, long count) {
   return report;
 }
 
+// When each of count reads, every one waiting for its byte, returned.
+std::string wakeUps(int fd, long count) {
+  std::string report;
+  char byte = 0;
+  for (long i = 0; i < count; ++i) {
+    readSome(fd, &byte, 1);
+    report += std::to_string(now()) + ' ';
+  }
+  return report;
+}
+
+long long timed(const std::function<void()> &call) {
+  const long long start = now();
+  call();
+  return now() - start;
+}
+
+// A read waits until the line goes; then when it returned, and how long each
+// call on the gone device takes (read, queue count, settings, write, close).
+// Closes fd.
+std::string hangUp(int fd) {
+  char byte = 0;
+  ssize_t n;
+  while ((n = read(fd, &byte, 1)) < 0 && (errno == EAGAIN || errno == EINTR)) {
+    waitFor(fd, POLLIN);
+  }
+  const long long noticed = now();
+  if (n > 0) {
+    fail("a byte came instead of the hang-up");
+  }
+  int queued = 0;
+  termios settings{};
+  const long long took[] = {
+      timed([&] { (void)read(fd, &byte, 1); }),
+      timed([&] { (void)ioctl(fd, FIONREAD, &queued); }),
+      timed([&] { (void)tcsetattr(fd, TCSANOW, &settings); }),
+      timed([&] { (void)write(fd, &byte, 1); }),
+      timed([&] { close(fd); }),
+  };
+  std::string report = std::to_string(noticed);
+  for (long long t : took) {
+    report += ' ' + std::to_string(t);
+  }
+  return report;
+}
+
 std::string idleReadCpu(int fd) {
   char byte = 0;
   const long long before = nanosOf(CLOCK_THREAD_CPUTIME_ID);
@@ -119,9 +167,15 @@ int main() {
     std::printf("ready\n");
     std::fflush(stdout);
     const std::string w = workload;
+    if (w == "hangup") {
+      std::printf("%s\n", hangUp(fd).c_str());
+      std::fflush(stdout);
+      continue;
+    }
     const std::string report = w == "bulk"     ? bulkRead(fd, count)
                                : w == "writes" ? singleByteWrites(fd, count)
                                : w == "trips"  ? roundTrips(fd, count)
+                               : w == "wake"   ? wakeUps(fd, count)
                                                : idleReadCpu(fd);
     close(fd);
     std::printf("%s\n", report.c_str());

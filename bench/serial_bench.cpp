@@ -4,7 +4,8 @@
 // and report on stdout the times they measured themselves, so that no
 // start-up is ever timed. For every run this process makes a fresh
 // pseudo-terminal, keeps its master side and serves it: it writes a bulk
-// stream, drains single-byte writes, echoes round trips, or stays silent.
+// stream, drains single-byte writes, echoes round trips, stays silent, wakes
+// a waiting read with one byte, or hangs up under a waiting read.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,12 +13,14 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,6 +34,10 @@ constexpr long kBulkBytes = 64L << 20;
 constexpr long kSingleWrites = 200000;
 constexpr long kRoundTrips = 5000;
 constexpr long kIdleSeconds = 3;
+constexpr long kWakeUps = 200;   // bytes, each to a read that waits for it
+constexpr int kDepartures = 20;  // runs with a hang-up, and with a close pending
+// Ample for a read to be waiting on a quiet machine before the device acts.
+constexpr auto kReadIsWaiting = std::chrono::milliseconds(5);
 constexpr int kDefaultRounds = 6;          // each program twice in each place
 constexpr unsigned kRunLimitSeconds = 60;  // a run that hangs ends the benchmark
 // Before a round, wait (up to a limit) for the rest of the machine to use at
@@ -69,6 +76,14 @@ Pty makePty() {
   cfmakeraw(&raw);
   tcsetattr(pty.slave, TCSANOW, &raw);
   return pty;
+}
+
+// The clock the programs report instants in: System.nanoTime() reads it too,
+// and it is the same in every process.
+long long monotonicNanos() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
 void writeAll(int fd, const char *data, size_t size) {
@@ -118,10 +133,51 @@ void staySilent(int master, long seconds) {
   writeAll(master, "!", 1);
 }
 
-// What one program under test achieved, a value per round (round trips: every sample).
+// One byte at a time, each once the read for it waits; when each was sent.
+void wakeReads(int master, long count, std::vector<long long> &sentAt) {
+  for (long i = 0; i < count; ++i) {
+    std::this_thread::sleep_for(kReadIsWaiting);
+    sentAt.push_back(monotonicNanos());
+    writeAll(master, "w", 1);
+  }
+}
+
+// The line goes under a waiting read, as when a USB adapter is pulled out.
+void hangUp(int &master, long long &at) {
+  std::this_thread::sleep_for(kReadIsWaiting);
+  at = monotonicNanos();
+  close(master);
+  master = -1;
+}
+
+// The calls a program makes on a gone device, and while a close is pending,
+// in the order it reports their times (-1: the program has no such call).
+const char *const kCalls[] = {"read", "available", "params", "write", "close"};
+constexpr int kCallCount = 5;
+
+// Each call's time in every sample, and the slowest call of each sample.
+struct CallTimes {
+  std::vector<long long> each[kCallCount];
+  std::vector<long long> slowest;
+
+  void add(const std::vector<long long> &took) {
+    long long most = -1;
+    for (int c = 0; c < kCallCount && c < static_cast<int>(took.size()); ++c) {
+      if (took[c] >= 0) {
+        each[c].push_back(took[c]);
+        most = std::max(most, took[c]);
+      }
+    }
+    slowest.push_back(most);
+  }
+};
+
+// What one program under test achieved, a value per round (round trips,
+// wake-ups, hang-ups and calls: every sample).
 struct Results {
   std::vector<double> bulkMiBps, writesPerSecond, tripMedianUs, idleCpuUs;
-  std::vector<long long> tripNanos;
+  std::vector<long long> tripNanos, wakeNanos, hangUpNanos;
+  CallTimes gone, closing;
 };
 
 class Program {
@@ -159,7 +215,9 @@ class Program {
   Program &operator=(const Program &) = delete;
 
   // One run of a workload on a fresh pseudo-terminal; the numbers reported.
-  std::vector<long long> run(const char *workload, long count, void (*device)(int, long)) {
+  // The device gets the master side, and may close it (setting it to -1).
+  std::vector<long long> run(const char *workload, long count,
+                             const std::function<void(int &)> &device) {
     Pty pty = makePty();
     alarm(kRunLimitSeconds);
     std::fprintf(orders, "%s %s %ld\n", workload, pty.path.c_str(), count);
@@ -168,9 +226,11 @@ class Program {
       fail(name + " did not open " + pty.path);
     }
     close(pty.slave);
-    device(pty.master, count);
+    device(pty.master);
     std::istringstream report(reportLine());
-    close(pty.master);
+    if (pty.master >= 0) {
+      close(pty.master);
+    }
     alarm(0);
     std::vector<long long> numbers;
     for (long long n; report >> n;) {
@@ -201,6 +261,11 @@ class Program {
   FILE *reports = nullptr;
 };
 
+// A device that plays the same part in every run.
+std::function<void(int &)> serving(void (*part)(int, long), long count) {
+  return [part, count](int &master) { part(master, count); };
+}
+
 template <typename T>
 double quantile(std::vector<T> values, double q) {
   std::sort(values.begin(), values.end());
@@ -219,23 +284,54 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
   const auto inTurn = [round](int turn) { return (round + turn) % 3; };
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
-    const double seconds = 1e-9 * programs[i]->run("bulk", kBulkBytes, feed)[0];
+    const double seconds =
+        1e-9 * programs[i]->run("bulk", kBulkBytes, serving(feed, kBulkBytes))[0];
     results[i].bulkMiBps.push_back(static_cast<double>(kBulkBytes >> 20) / seconds);
   }
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
-    const double seconds = 1e-9 * programs[i]->run("writes", kSingleWrites, drain)[0];
+    const double seconds =
+        1e-9 * programs[i]->run("writes", kSingleWrites, serving(drain, kSingleWrites))[0];
     results[i].writesPerSecond.push_back(static_cast<double>(kSingleWrites) / seconds);
   }
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
-    const std::vector<long long> trips = programs[i]->run("trips", kRoundTrips, echo);
+    const std::vector<long long> trips =
+        programs[i]->run("trips", kRoundTrips, serving(echo, kRoundTrips));
     results[i].tripMedianUs.push_back(1e-3 * quantile(trips, 0.5));
     results[i].tripNanos.insert(results[i].tripNanos.end(), trips.begin(), trips.end());
   }
   for (int turn = 0; withIdle && turn < 3; ++turn) {
     const int i = inTurn(turn);
-    results[i].idleCpuUs.push_back(1e-3 * programs[i]->run("idle", kIdleSeconds, staySilent)[0]);
+    results[i].idleCpuUs.push_back(
+        1e-3 * programs[i]->run("idle", kIdleSeconds, serving(staySilent, kIdleSeconds))[0]);
+  }
+  // Each read reports when it returned, each hang-up when the read saw it and
+  // how long each call on the gone device then took.
+  for (int turn = 0; turn < 3; ++turn) {
+    const int i = inTurn(turn);
+    std::vector<long long> sentAt;
+    const std::vector<long long> readAt = programs[i]->run(
+        "wake", kWakeUps, [&sentAt](int &master) { wakeReads(master, kWakeUps, sentAt); });
+    for (size_t k = 0; k < sentAt.size() && k < readAt.size(); ++k) {
+      results[i].wakeNanos.push_back(readAt[k] - sentAt[k]);
+    }
+  }
+  for (int turn = 0; turn < 3; ++turn) {
+    const int i = inTurn(turn);
+    for (int k = 0; k < kDepartures; ++k) {
+      long long cutAt = 0;
+      std::vector<long long> report =
+          programs[i]->run("hangup", 0, [&cutAt](int &master) { hangUp(master, cutAt); });
+      results[i].hangUpNanos.push_back(report[0] - cutAt);
+      results[i].gone.add(std::vector<long long>(report.begin() + 1, report.end()));
+    }
+  }
+  // Only CESerialPort has a close that waits for the calls in progress; the
+  // program reports the calls' times while it waits, then the device hangs
+  // up to end the read it waits for.
+  for (int k = 0; k < kDepartures; ++k) {
+    results[2].closing.add(programs[2]->run("closing", 0, [](int &) {}));
   }
 }
 
@@ -331,6 +427,55 @@ std::string cell(double value, const char *unit, double ratio) {
 
 const char *verdict(bool met) { return met ? "yes" : "**no**"; }
 
+// Microseconds, finer where they are few.
+std::string micros(double nanos) {
+  char text[32];
+  std::snprintf(text, sizeof text, nanos < 10e3 ? "%.1f" : "%.0f", nanos / 1e3);
+  return text;
+}
+
+// A table cell: "median · p99 µs", or a dash where the program has no samples.
+std::string medianAndP99(const std::vector<long long> &nanos) {
+  if (nanos.empty()) {
+    return "—";
+  }
+  return micros(quantile(nanos, 0.5)) + " · " + micros(quantile(nanos, 0.99)) + " µs";
+}
+
+// The second table: how soon a waiting read wakes and notices a hang-up, and
+// how soon calls return that have nothing to wait for.
+void printDepartureTable(int rounds, Program *const (&programs)[3], const Results (&results)[3]) {
+  const char *labels[] = {"raw C", "plain JVM", "**tarvesk**"};
+  std::printf(
+      "| %d rounds, median · 99th percentile | wake-up of a waiting read | hang-up noticed by a "
+      "waiting read | slowest call on the gone device | slowest call while a close is pending "
+      "|\n|---|---|---|---|---|\n",
+      rounds);
+  for (int i = 0; i < 3; ++i) {
+    const Results &r = results[i];
+    std::printf("| %s | %s | %s | %s | %s |\n", labels[i], medianAndP99(r.wakeNanos).c_str(),
+                medianAndP99(r.hangUpNanos).c_str(), medianAndP99(r.gone.slowest).c_str(),
+                medianAndP99(r.closing.slowest).c_str());
+  }
+  std::printf(
+      "\neach call, median · 99th percentile (calls a program does not have are left out):\n");
+  for (int i = 0; i < 3; ++i) {
+    for (const auto &[what, times] : {std::pair{"gone device", &results[i].gone},
+                                      std::pair{"close pending", &results[i].closing}}) {
+      std::string line;
+      for (int c = 0; c < kCallCount; ++c) {
+        if (!times->each[c].empty()) {
+          line += std::string(line.empty() ? "" : ", ") + kCalls[c] + " " +
+                  medianAndP99(times->each[c]);
+        }
+      }
+      if (!line.empty()) {
+        std::printf("  %-10s %-13s %s\n", programs[i]->name.c_str(), what, line.c_str());
+      }
+    }
+  }
+}
+
 // Markdown, as the README's table has it; figures[0] is raw C, [1] the plain
 // JVM, [2] tarvesk.
 void printTable(int rounds, const Figures (&figures)[3]) {
@@ -392,8 +537,10 @@ int main(int argc, char **argv) {
 
   std::printf(
       "each round: %ld MiB in 64 KiB reads, %ld single-byte writes, %ld round trips, "
-      "one read waiting %ld s\n%s; load average %s\n",
-      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds,
+      "one read waiting %ld s, %ld reads woken by a byte, %d hang-ups under a waiting read, "
+      "%d closes pending (tarvesk)\n%s; load average %s\n",
+      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds, kWakeUps, kDepartures,
+      kDepartures,
       cpus.separate ? "the device on one CPU, the programs on the others" : "one CPU for all",
       loadAverage().c_str());
   Results warmUp[3];
@@ -415,6 +562,8 @@ int main(int argc, char **argv) {
   std::printf("\nload average %s\n\n", loadAverage().c_str());
   const Figures figures[3] = {figuresOf(results[0]), figuresOf(results[1]), figuresOf(results[2])};
   printTable(rounds, figures);
+  std::printf("\n");
+  printDepartureTable(rounds, programs, results);
   std::printf(
       "\nspread of the rounds around their median (bulk, writes, round-trip median, "
       "idle CPU):\n");

@@ -28,11 +28,12 @@ mkdir "$work/ports"
 # timeout bounds socat's life even if this script is killed without its trap.
 timeout 300 socat -d -d pty,cfmakeraw,link="$work/ports/COM1" exec:cat 2>"$work/socat.log" &
 socat_pid=$!
+# socat makes the link before it puts the line in raw mode; it logs when all is set up.
 for _ in $(seq 50); do
-  [[ -e "$work/ports/COM1" ]] && break
+  grep -q "starting data transfer loop" "$work/socat.log" && break
   sleep 0.1
 done
-if [[ ! -e "$work/ports/COM1" ]]; then
+if ! grep -q "starting data transfer loop" "$work/socat.log"; then
   echo "demo: socat did not make the pseudo-terminal:" >&2
   cat "$work/socat.log" >&2
   exit 1

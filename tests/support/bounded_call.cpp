@@ -7,13 +7,9 @@
 #include <gtest/gtest.h>
 
 BoundedCall::BoundedCall(std::function<void()> call, std::function<void()> unblock)
-    : unblock_(std::move(unblock)),
-      startedAt_(Clock::now()),
-      thread_([this, call = std::move(call)] {
+    : unblock_(std::move(unblock)), thread_([this, call = std::move(call)] {
         call();
-        const Clock::time_point ended = Clock::now();
         std::lock_guard<std::mutex> hold(lock_);
-        endedAt_ = ended;
         done_ = true;
         changed_.notify_all();
       }) {}
@@ -25,14 +21,9 @@ BoundedCall::~BoundedCall() {
   thread_.join();
 }
 
-bool BoundedCall::endsBy(Clock::time_point deadline) {
+bool BoundedCall::endsWithin(Clock::duration limit) {
   std::unique_lock<std::mutex> hold(lock_);
-  return changed_.wait_until(hold, deadline, [this] { return done_; });
-}
-
-BoundedCall::Clock::time_point BoundedCall::endedAt() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return endedAt_;
+  return changed_.wait_for(hold, limit, [this] { return done_; });
 }
 
 void BoundedCall::cutShort(const std::string &what) {

@@ -20,11 +20,7 @@ class BoundedCall {
   BoundedCall(const BoundedCall &) = delete;
   BoundedCall &operator=(const BoundedCall &) = delete;
 
-  bool endsBy(Clock::time_point deadline);
-  bool endsWithin(Clock::duration limit) { return endsBy(Clock::now() + limit); }
-  // Once the call has ended: when, and how long it took.
-  Clock::time_point endedAt();
-  Clock::duration took() { return endedAt() - startedAt_; }
+  bool endsWithin(Clock::duration limit);
   // Fails the test with what is wrong and ends the call through unblock().
   void cutShort(const std::string &what);
 
@@ -33,8 +29,6 @@ class BoundedCall {
   std::mutex lock_;
   std::condition_variable changed_;
   bool done_ = false;
-  Clock::time_point startedAt_;
-  Clock::time_point endedAt_;
   std::thread thread_;  // last: it starts once everything it uses is there
 };
 

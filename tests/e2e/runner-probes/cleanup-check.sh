@@ -10,7 +10,7 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvesk-cleanup.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 status=0
-TMPDIR=$scratch TARVESK_E2E_TIME_LIMIT=5 "$runner" "$@" || status=$?
+TMPDIR=$scratch TARVESK_E2E_TIME_LIMIT=15 "$runner" "$@" || status=$?
 if ((status == 0)); then
   echo "cleanup-check: the probe run did not fail"
   exit 1

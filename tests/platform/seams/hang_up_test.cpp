@@ -1,5 +1,6 @@
-// After the device hangs up, every native method of CESerialPort returns at
-// once with its failure value, and closing releases the device. The natives
+// After the device hangs up, every native method of CESerialPort returns with
+// its failure value instead of waiting, and closing releases the device (how
+// soon is a figure of the benchmark). The natives
 // run on the real Linux layer and a pseudo-terminal, called through a Java VM
 // in this process as Java would call them. Two ways a device goes: the peer
 // of the pseudo-terminal closes (the kernel hangs the slave up), or, through
@@ -14,7 +15,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -35,24 +35,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
-// How soon a hang-up must end a waiting read, and how soon every later call
-// must return (none of them has anything left to wait for).
-constexpr auto kHangUpNoticed = 100ms;
-constexpr auto kAtOnce = 100ms;
-
-// nativeWrite's own time-out for one byte.
-std::chrono::milliseconds writeTimeoutOfOneByte() {
-  COMMTIMEOUTS timeouts{};
-  NativeSerialPort::setDefaultTimeouts(timeouts);
-  return std::chrono::milliseconds(timeouts.WriteTotalTimeoutMultiplier +
-                                   timeouts.WriteTotalTimeoutConstant);
-}
-
-double milliseconds(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+// A call that waits for input a gone device will never send waits for ever;
+// one that returns is done within this even on a loaded machine.
+constexpr auto kReturns = 10s;
 
 // Where a native call leaves its result: set up before the call starts.
 struct NativeResult {
@@ -179,22 +165,18 @@ class DeviceGone : public testing::TestWithParam<Departure> {
 TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   NativeCall waiting(nativeRead(), cutTheLine());
   EXPECT_FALSE(waiting.endsWithin(200ms)) << "nativeRead returned with nothing to read";
-  const Clock::time_point departed = Clock::now();
   depart();
-  ASSERT_TRUE(waiting.endsBy(departed + kHangUpNoticed))
-      << "the waiting read was still waiting 100 ms after the device went";
+  ASSERT_TRUE(waiting.endsWithin(kReturns)) << "the waiting read went on after the device went";
   EXPECT_EQ(waiting.result(), -1);
-  std::printf("the waiting read returned %.2f ms after the device went\n",
-              milliseconds(waiting.endedAt() - departed));
 
   NativeCall laterRead(nativeRead(), cutTheLine());
-  ASSERT_TRUE(laterRead.endsWithin(kAtOnce));
+  ASSERT_TRUE(laterRead.endsWithin(kReturns));
   EXPECT_EQ(laterRead.result(), -1);
 
   NativeCall available(
       [this](JNIEnv *env) { return Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self); },
       cutTheLine());
-  ASSERT_TRUE(available.endsWithin(kAtOnce));
+  ASSERT_TRUE(available.endsWithin(kReturns));
   EXPECT_EQ(available.result(), 0);
 
   const TtySettings before = vanishes() ? termiosOf(pty.slave()) : TtySettings{};
@@ -204,7 +186,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
                                                                           2);
       },
       cutTheLine());
-  ASSERT_TRUE(params.endsWithin(kAtOnce));
+  ASSERT_TRUE(params.endsWithin(kReturns));
   EXPECT_EQ(params.result(), JNI_FALSE);
   if (vanishes()) {
     const TtySettings after = termiosOf(pty.slave());
@@ -217,13 +199,10 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
         return 0;
       },
       cutTheLine());
-  ASSERT_TRUE(write.endsWithin(writeTimeoutOfOneByte()));
+  ASSERT_TRUE(write.endsWithin(kReturns));
   if (vanishes()) {
     EXPECT_EQ(pty.receive(1, 100ms), "") << "a byte went out to a device known to be gone";
   }
-  std::printf("later calls took: read %.2f ms, available %.2f ms, params %.2f ms, write %.2f ms\n",
-              milliseconds(laterRead.took()), milliseconds(available.took()),
-              milliseconds(params.took()), milliseconds(write.took()));
 
   EXPECT_EQ(descriptorsOn(device), 2);
   EXPECT_NE(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "the open port holds the device's lock";
@@ -232,9 +211,8 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
         return Java_quorin_io_comm_CESerialPort_nativeClose(env, self);
       },
       cutTheLine());
-  ASSERT_TRUE(close.endsWithin(kAtOnce));
+  ASSERT_TRUE(close.endsWithin(kReturns));
   EXPECT_EQ(close.result(), JNI_TRUE);
-  std::printf("close took %.2f ms\n", milliseconds(close.took()));
   EXPECT_EQ(descriptorsOn(device), 1) << "the library's descriptor is still open";
   EXPECT_EQ(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "closing did not release the lock";
   flock(pty.slave(), LOCK_UN);
@@ -250,7 +228,7 @@ TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
   NativeCall waiting(nativeRead(), cutTheLine());
   EXPECT_FALSE(waiting.endsWithin(100ms));
   depart();
-  ASSERT_TRUE(waiting.endsWithin(1s));
+  ASSERT_TRUE(waiting.endsWithin(kReturns));
   EXPECT_EQ(waiting.result(), -1);
   ASSERT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(testjvm::env(), self), JNI_TRUE);
 
@@ -261,7 +239,7 @@ TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
   ASSERT_EQ(write(pty.master(), "r", 1), 1);
   jbyte first = 0;
   NativeCall read(nativeRead(&first), cutTheLine());
-  ASSERT_TRUE(read.endsWithin(5s));
+  ASSERT_TRUE(read.endsWithin(kReturns));
   EXPECT_EQ(read.result(), 1);
   EXPECT_EQ(first, 'r');
 }

@@ -59,8 +59,9 @@ final class CheckerProbes {
     @Test
     void probe() throws InterruptedException {
       replaceSignalHandler();
-      // The checker looks at the VM's signal handlers periodically, not at once.
-      Thread.sleep(1500);
+      // The checker looks at the VM's signal handlers periodically, not at once;
+      // on a busy machine its thread may wait a long while for its turn.
+      Thread.sleep(3000);
     }
   }
 }

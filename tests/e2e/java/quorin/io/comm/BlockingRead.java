@@ -35,6 +35,36 @@ final class BlockingRead {
     return read;
   }
 
+  /** Waits until the read is inside the library: waiting for input there, or reading. */
+  void awaitInLibrary() throws InterruptedException {
+    awaitThread(thread, "in the library", t -> {
+      StackTraceElement[] stack = t.getStackTrace();
+      return stack.length > 0 && stack[0].getMethodName().equals("nativeRead");
+    });
+  }
+
+  /**
+   * Waits until the thread is in the given state (a read that waits for its turn is BLOCKED, a
+   * close that waits for the calls in progress is WAITING); a thread that has not got there
+   * within the deadline fails the test. On a busy machine a thread may take a long while to
+   * start, so a test that needs a call to be waiting asks for that state, not for time to pass.
+   */
+  static void awaitThread(Thread thread, String where, java.util.function.Predicate<Thread> there)
+      throws InterruptedException {
+    long end = System.nanoTime() + ConnectedPort.DEADLINE.toNanos();
+    while (!there.test(thread)) {
+      if (!thread.isAlive() || System.nanoTime() > end) {
+        throw new AssertionError(thread.getName() + " never got " + where);
+      }
+      Thread.sleep(5);
+    }
+  }
+
+  /** Waits until the read waits for its turn behind another read. */
+  void awaitItsTurn() throws InterruptedException {
+    awaitThread(thread, "to wait for its turn", t -> t.getState() == Thread.State.BLOCKED);
+  }
+
   /** Whether the read returns (or throws) within the given time. */
   boolean endsWithin(Duration time) throws InterruptedException {
     return finished.await(time.toNanos(), TimeUnit.NANOSECONDS);

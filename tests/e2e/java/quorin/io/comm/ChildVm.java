@@ -10,9 +10,16 @@ final class ChildVm {
   private ChildVm() {}
 
   static ProcessBuilder running(Class<?> main, String... args) throws Exception {
+    return running(List.of(), main, args);
+  }
+
+  static ProcessBuilder running(List<String> options, Class<?> main, String... args)
+      throws Exception {
     List<String> command = new ArrayList<>(List.of(
         Paths.get(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
-        "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
+        "-Djava.library.path=" + System.getProperty("java.library.path")));
+    command.addAll(options);
+    command.addAll(List.of("-cp",
         codeSource(CESerialPort.class) + File.pathSeparator + codeSource(main), main.getName()));
     command.addAll(List.of(args));
     return new ProcessBuilder(command).redirectErrorStream(true);

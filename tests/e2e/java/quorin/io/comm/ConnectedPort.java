@@ -11,7 +11,7 @@ import java.util.List;
  * COM1: opened through the library on a fresh virtual null modem, with the peer end in hand.
  *
  * <p>close() cuts the line first, which ends every read, then closes the port; it leaves the
- * port open (failing the test) if a read does not end.
+ * port open (failing the test) if a read, or a thread started here, does not end.
  */
 final class ConnectedPort {
   static final Duration DEADLINE = Duration.ofSeconds(10);
@@ -21,6 +21,7 @@ final class ConnectedPort {
   final VirtualNullModem modem;
   final CESerialPort port = new CESerialPort();
   private final List<BlockingRead> reads = new ArrayList<>();
+  private final List<Thread> callers = new ArrayList<>();
 
   private ConnectedPort(VirtualNullModem modem) { this.modem = modem; }
 
@@ -40,11 +41,24 @@ final class ConnectedPort {
     return read;
   }
 
-  /** A read into b with nothing queued: fails the test if it returns within STILL_WAITING. */
+  /**
+   * A read into b with nothing queued, once it waits in the library: fails the test if it
+   * returns within STILL_WAITING.
+   */
   BlockingRead startWaitingRead(byte[] b) throws InterruptedException {
     BlockingRead read = startRead(b, 0, b.length);
+    read.awaitInLibrary();
     assertFalse(read.endsWithin(STILL_WAITING), "read returned with nothing to read");
     return read;
+  }
+
+  /** A daemon thread that calls the port (a reader in a loop, a close); close() waits for it. */
+  Thread startCaller(String name, Runnable calls) {
+    Thread caller = new Thread(calls, name);
+    caller.setDaemon(true);
+    callers.add(caller);
+    caller.start();
+    return caller;
   }
 
   /** A read that must return within the deadline (bytes are known to be queued). */
@@ -83,12 +97,16 @@ final class ConnectedPort {
     for (BlockingRead read : reads) {
       readsEnded &= read.endsWithin(DEADLINE);
     }
+    for (Thread caller : callers) {
+      caller.join(DEADLINE.toMillis());
+      readsEnded &= !caller.isAlive();
+    }
     if (readsEnded && port.isOpen()) {
       port.close();
     }
     modem.close();
     if (!readsEnded) {
-      throw new AssertionError("a read was still waiting after the line was cut");
+      throw new AssertionError("a call was still in progress after the line was cut");
     }
   }
 }

@@ -48,6 +48,7 @@ class ReadWriteTest extends OnConnectedPort {
   void lengthZeroWaitsForAByteThenLeavesItQueued() throws Throwable {
     byte[] b = {7, 7, 7};
     BlockingRead read = com1.startRead(b, 0, 0);
+    read.awaitInLibrary();
     assertFalse(read.endsWithin(STILL_WAITING), "len 0 returned before any byte arrived");
 
     com1.modem.send(new byte[] {'q'});
@@ -137,7 +138,7 @@ class ReadWriteTest extends OnConnectedPort {
     AtomicReference<Integer> early = new AtomicReference<>(); // a read's result below 1
     List<Thread> readers = new ArrayList<>();
     for (int r = 0; r < 4; r++) {
-      readers.add(new Thread(() -> {
+      readers.add(com1.startCaller("reader-" + r, () -> {
         byte[] b = new byte[64];
         int n;
         while ((n = com1.port.read(b, 0, b.length)) > 0) {
@@ -147,8 +148,6 @@ class ReadWriteTest extends OnConnectedPort {
           early.compareAndSet(null, n); // only the hang-up at the end may end a read so
         }
       }));
-      readers.get(r).setDaemon(true);
-      readers.get(r).start();
     }
     for (int sent = 0; sent < total && early.get() == null; sent += 4096) {
       com1.modem.send(new byte[4096]);
@@ -173,7 +172,7 @@ class ReadWriteTest extends OnConnectedPort {
     byte[] b = new byte[8];
     BlockingRead waiting = com1.startWaitingRead(b);
     BlockingRead next = com1.startRead(new byte[8], 0, 8);
-    assertFalse(next.endsWithin(STILL_WAITING), "a second read did not wait for its turn");
+    next.awaitItsTurn();
 
     assertTrue(inThread(com1.port::close).get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS),
         "close of a port with a read waiting");
@@ -205,15 +204,13 @@ class ReadWriteTest extends OnConnectedPort {
     });
     AtomicInteger mine = new AtomicInteger();
     AtomicReference<Integer> ended = new AtomicReference<>(); // what ended the reads
-    Thread reader = new Thread(() -> {
+    Thread reader = com1.startCaller("reader", () -> {
       int n;
       while ((n = com1.port.read(new byte[64], 0, 64)) > 0) {
         mine.addAndGet(n);
       }
       ended.set(n);
     });
-    reader.setDaemon(true);
-    reader.start();
 
     for (int sent = 0; sent < 1 << 16; sent += 1024) {
       com1.modem.send(new byte[1024]);

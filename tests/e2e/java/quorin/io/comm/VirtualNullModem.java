@@ -43,7 +43,7 @@ final class VirtualNullModem {
     this.socat = socat;
   }
 
-  /** Starts socat and waits (bounded) until both ends exist; then opens the peer end. */
+  /** Starts socat and waits (bounded) until both ends are ready; then opens the peer end. */
   static VirtualNullModem start(String name) throws IOException, InterruptedException {
     String ports = System.getenv("TARVESK_PORTS");
     if (ports == null) {
@@ -68,9 +68,13 @@ final class VirtualNullModem {
     return modem;
   }
 
+  /**
+   * socat makes each link before it puts that end in raw mode, so an end used as soon as its
+   * link exists may still translate line ends; it says when both are set up.
+   */
   private void awaitEnds() throws IOException, InterruptedException {
     long deadline = System.nanoTime() + START_DEADLINE.toNanos();
-    while (!(Files.exists(portLink) && Files.exists(peerLink))) {
+    while (!socatLog().contains("starting data transfer loop")) {
       if (!socat.isAlive() || System.nanoTime() > deadline) {
         throw new IllegalStateException("socat did not make the pair: " + socatLog());
       }
