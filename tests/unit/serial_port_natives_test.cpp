@@ -212,7 +212,11 @@ TEST_F(SerialPortNatives, AFailedReadStoresNothing) {
   EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9}));
 }
 
-TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
+jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
+  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, b, off, len);
+}
+
+TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   openQuietly();
   jbyteArray b = filledArray(4, 0);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, nullptr, 0, 1), -1);
@@ -224,8 +228,13 @@ TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
     EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, range.off, range.len), -1);
     EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
         << range.off << "," << range.len;
+    EXPECT_EQ(writeBytes(env, self, b, range.off, range.len), -1);
+    EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
+        << range.off << "," << range.len;
   }
-  EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked
+  EXPECT_EQ(writeBytes(env, self, nullptr, 0, 1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
+  EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked, nothing sent
 }
 
 TEST_F(SerialPortNatives, AHugeLengthAsksTheDriverForNoMoreThanOneRead) {
@@ -239,6 +248,14 @@ TEST_F(SerialPortNatives, AHugeLengthAsksTheDriverForNoMoreThanOneRead) {
   jbyte first[3] = {};
   env->GetByteArrayRegion(b, 0, 3, first);
   EXPECT_EQ(std::vector<jbyte>(first, first + 3), (std::vector<jbyte>{1, 2, 3}));
+
+  // Without memory for that much, the read takes what the stack holds.
+  platform.queueReports = {{true, 3}};
+  platform.input = {4, 5, 6};
+  platform.memoryRunsOut = true;
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, huge), 3);
+  platform.memoryRunsOut = false;
+  EXPECT_EQ(platform.calls.back(), "ReadFile(8192)");
 }
 
 TEST_F(SerialPortNatives, ReadFillsTheArrayToItsVeryEnd) {
@@ -254,9 +271,11 @@ TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
   jbyteArray b = filledArray(1, 0);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
+  EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   testjvm::setHandle(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
+  EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   EXPECT_TRUE(platform.calls.empty());
 }
@@ -267,6 +286,46 @@ TEST_F(SerialPortNatives, WriteSendsTheLowByteAndAvailableCountsTheQueue) {
   EXPECT_EQ(platform.written, std::vector<BYTE>{0x41});
   platform.queueReports = {{true, 12}};
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 12);
+}
+
+TEST_F(SerialPortNatives, WriteBytesSendsTheRangeUnchangedAndReturnsTheCountSent) {
+  openQuietly();
+  jbyteArray b = filledArray(6, 9);
+  const jbyte frame[] = {-128, -1, 1};
+  env->SetByteArrayRegion(b, 2, 3, frame);
+  EXPECT_EQ(writeBytes(env, self, b, 2, 3), 3);
+  EXPECT_EQ(platform.calls, Strings{"WriteFile(3)"});
+  EXPECT_EQ(platform.written, (std::vector<BYTE>{0x80, 0xFF, 0x01}));
+
+  platform.writeRoom = 1;  // the write time-out passed after one byte
+  EXPECT_EQ(writeBytes(env, self, b, 0, 6), 1);
+}
+
+// Beyond what the stack holds, the frame needs memory: without it, nothing
+// is sent (a part would garble the frame) and the VM hears why.
+TEST_F(SerialPortNatives, ALargeFrameGoesOutWholeOrNotAtAll) {
+  openQuietly();
+  const jint large = 64 * 1024 + 3;
+  std::vector<jbyte> pattern(static_cast<std::size_t>(large));
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    pattern[i] = static_cast<jbyte>(i * 7);
+  }
+  jbyteArray b = env->NewByteArray(large);
+  env->SetByteArrayRegion(b, 0, large, pattern.data());
+  EXPECT_EQ(writeBytes(env, self, b, 0, large), large);
+  EXPECT_EQ(platform.calls, Strings{"WriteFile(65539)"});
+  EXPECT_EQ(std::memcmp(platform.written.data(), pattern.data(), pattern.size()), 0);
+
+  platform.calls.clear();
+  platform.memoryRunsOut = true;
+  EXPECT_EQ(writeBytes(env, self, b, 0, large), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.OutOfMemoryError");
+  EXPECT_TRUE(platform.calls.empty());
+  EXPECT_EQ(writeBytes(env, self, b, 1, 8192), 8192);  // what the stack holds needs no more
+  platform.memoryRunsOut = false;
+  EXPECT_EQ(platform.calls, Strings{"WriteFile(8192)"});
+  EXPECT_EQ(platform.written.size(), static_cast<std::size_t>(large) + 8192);
+  EXPECT_EQ(platform.written.back(), static_cast<BYTE>(pattern[8192]));
 }
 
 // Line parameters.
