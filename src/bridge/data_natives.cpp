@@ -96,8 +96,8 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(J
 // The frame is copied out of the array, never used in place: the write may
 // wait for its whole time-out, and the VM must not be held up meanwhile.
 extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeWriteBytes(
-    JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
-  NativeSerialPort *port = lookupPort(env, self);
+    JNIEnv *env, jobject /*self*/, jlong handle, jbyteArray b, jint off, jint len) {
+  NativeSerialPort *port = portAt(handle);
   if (port == nullptr) {
     return -1;
   }

@@ -212,8 +212,10 @@ TEST_F(SerialPortNatives, AFailedReadStoresNothing) {
   EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9}));
 }
 
+// As CESerialPort calls it, with the value of the object's field.
 jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
-  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, b, off, len);
+  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, testjvm::handleOf(self), b,
+                                                           off, len);
 }
 
 TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {

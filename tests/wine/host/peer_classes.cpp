@@ -97,8 +97,8 @@ void SerialPort::write(int value) {
 
 int SerialPort::write(Object *bytes, int off, int len) {
   Call call(*this, "nativeWriteBytes", false);
-  return natives.nativeWriteBytes(call.env, call.self, static_cast<jbyteArray>(vm.ref(bytes)), off,
-                                  len);
+  return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
+                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len);
 }
 
 int SerialPort::available() {
