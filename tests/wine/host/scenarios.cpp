@@ -3,7 +3,7 @@
 // message-box code. wine-far-end (../far_end.cpp) holds the far end of each
 // line and answers requests on this program's standard input and output.
 //
-// usage: tarvesk-wine-host GROUP
+// usage: TARVESK_WINE_DLL=<path of tarvesk.dll> tarvesk-wine-host GROUP
 // Exit status 0 when every scenario of the group passed, 1 when one failed,
 // 3 when the stand-in VM ended the run (JNI misuse, a probe's expected end).
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -620,9 +621,17 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::string group = argv[1];
-  HMODULE library = LoadLibraryW(L"tarvesk.dll");
+  // The DLL under test by its Windows path, in the tree that built it.
+  wchar_t dll[MAX_PATH];
+  const DWORD dllLength = GetEnvironmentVariableW(L"TARVESK_WINE_DLL", dll, MAX_PATH);
+  if (dllLength == 0 || dllLength >= MAX_PATH) {
+    say("TARVESK_WINE_DLL must hold the Windows path of tarvesk.dll");
+    return 2;
+  }
+  HMODULE library = LoadLibraryW(dll);
   if (library == nullptr) {
-    Vm::fail("LoadLibraryW(tarvesk.dll) failed with error " + std::to_string(GetLastError()));
+    Vm::fail(std::string("LoadLibraryW(") + std::getenv("TARVESK_WINE_DLL") +
+             ") failed with error " + std::to_string(GetLastError()));
   }
   Vm vm;
   const Natives natives(library);
