@@ -4,7 +4,8 @@
 // and report on stdout the times they measured themselves, so that no
 // start-up is ever timed. For every run this process makes a fresh
 // pseudo-terminal, keeps its master side and serves it: it writes a bulk
-// stream, drains single-byte writes, echoes round trips, or stays silent.
+// stream, drains single-byte writes and frames, echoes round trips, or stays
+// silent.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +31,10 @@ namespace {
 
 constexpr long kBulkBytes = 64L << 20;
 constexpr long kSingleWrites = 200000;
+// Bulk writes: frames of each size, each handed over in one call, up to the
+// total given beside it (about a second's worth).
+constexpr struct { long bytes, total; } kFrames[] = {{64, 16L << 20}, {4096, 64L << 20}};
+constexpr int kFrameSizes = 2;
 constexpr long kRoundTrips = 5000;
 constexpr long kIdleSeconds = 3;
 constexpr int kDefaultRounds = 6;          // each program twice in each place
@@ -121,6 +127,7 @@ void staySilent(int master, long seconds) {
 // What one program under test achieved, a value per round (round trips: every sample).
 struct Results {
   std::vector<double> bulkMiBps, writesPerSecond, tripMedianUs, idleCpuUs;
+  std::vector<double> framesMiBps[kFrameSizes];
   std::vector<long long> tripNanos;
 };
 
@@ -209,6 +216,21 @@ double quantile(std::vector<T> values, double q) {
 
 double median(const std::vector<double> &values) { return quantile(values, 0.5); }
 
+// Frames of each size, written by every program in turn.
+void runFrameWrites(const std::function<int(int)> &inTurn, Program *const (&programs)[3],
+                    Results (&results)[3]) {
+  for (int size = 0; size < kFrameSizes; ++size) {
+    const std::string workload = "frames-" + std::to_string(kFrames[size].bytes);
+    for (int turn = 0; turn < 3; ++turn) {
+      const int i = inTurn(turn);
+      const double seconds =
+          1e-9 * programs[i]->run(workload.c_str(), kFrames[size].total, drain)[0];
+      results[i].framesMiBps[size].push_back(static_cast<double>(kFrames[size].total >> 20) /
+                                             seconds);
+    }
+  }
+}
+
 // One round: each workload run by every program in turn, so that what load
 // comes from elsewhere on the machine falls on all of them alike. Where a
 // program runs within a round changes its figures by itself: on a 2-core VM
@@ -227,6 +249,7 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
     const double seconds = 1e-9 * programs[i]->run("writes", kSingleWrites, drain)[0];
     results[i].writesPerSecond.push_back(static_cast<double>(kSingleWrites) / seconds);
   }
+  runFrameWrites(inTurn, programs, results);
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
     const std::vector<long long> trips = programs[i]->run("trips", kRoundTrips, echo);
@@ -366,6 +389,35 @@ void printTable(int rounds, const Figures (&figures)[3]) {
               verdict(tarvesk.idleCpuUs <= plain.idleCpuUs));
 }
 
+// Markdown: frames written whole, each in one call, beside the plain JVM's
+// RandomAccessFile.write(byte[], int, int), which the target is set against.
+void printFrameTable(int rounds, Program *const (&programs)[3], const Results (&results)[3]) {
+  std::printf("| %d rounds, medians (ratio to the plain JVM) |", rounds);
+  for (const auto &frame : kFrames) {
+    std::printf(" %ld-byte frames |", frame.bytes);
+  }
+  std::printf("\n|---|---|---|\n");
+  bool met[kFrameSizes];
+  for (int i = 0; i < 3; ++i) {
+    std::printf("| %s |", programs[i]->name.c_str());
+    for (int size = 0; size < kFrameSizes; ++size) {
+      const double mine = median(results[i].framesMiBps[size]);
+      const double ratio = mine / median(results[1].framesMiBps[size]);
+      met[size] = ratio >= 0.95;
+      std::printf(" %s |", cell(mine, "MiB/s", ratio).c_str());
+    }
+    std::printf("\n");
+  }
+  std::printf("| target for tarvesk | ≥ 0.95 | ≥ 0.95 |\n| tarvesk meets it | %s | %s |\n",
+              verdict(met[0]), verdict(met[1]));
+  std::printf("spread of the rounds around their median (64-byte, 4096-byte frames):\n");
+  for (int i = 0; i < 3; ++i) {
+    std::printf("  %-10s %s, %s\n", programs[i]->name.c_str(),
+                spread(results[i].framesMiBps[0]).c_str(),
+                spread(results[i].framesMiBps[1]).c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -409,6 +461,11 @@ int main(int argc, char **argv) {
                   programs[i]->name.c_str(), r.bulkMiBps.back(), r.writesPerSecond.back() / 1e3,
                   r.tripMedianUs.back(), r.idleCpuUs.back());
     }
+    for (int i = 0; i < 3; ++i) {
+      std::printf("%5d  %-10s frames: %6.1f MiB/s of 64 bytes, %6.1f MiB/s of 4096\n", round,
+                  programs[i]->name.c_str(), results[i].framesMiBps[0].back(),
+                  results[i].framesMiBps[1].back());
+    }
     std::fflush(stdout);
   }
 
@@ -423,5 +480,7 @@ int main(int argc, char **argv) {
                 spread(results[i].bulkMiBps).c_str(), spread(results[i].writesPerSecond).c_str(),
                 spread(results[i].tripMedianUs).c_str(), spread(results[i].idleCpuUs).c_str());
   }
+  std::printf("\n");
+  printFrameTable(rounds, programs, results);
   return 0;
 }
