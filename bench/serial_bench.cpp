@@ -378,14 +378,15 @@ void printTable(int rounds, const Figures (&figures)[3]) {
   const Figures &plain = figures[1];
   const Figures &tarvesk = figures[2];
   const double writesTarget = plain.writesPerSecond / raw.writesPerSecond - 0.03;
+  const double tripTarget = 1.05 * plain.tripUs / raw.tripUs;
   std::printf(
-      "| target for tarvesk | ≥ 0.95 | ≥ %.2f (plain JVM − 0.03) | ≤ 1.08 | | ≤ %.0f µs "
-      "(plain JVM) |\n",
-      writesTarget, plain.idleCpuUs);
+      "| target for tarvesk | ≥ 0.95 | ≥ %.2f (plain JVM − 0.03) | ≤ %.2f (plain JVM × 1.05) | "
+      "| ≤ %.0f µs (plain JVM) |\n",
+      writesTarget, tripTarget, plain.idleCpuUs);
   std::printf("| tarvesk meets it | %s | %s | %s | | %s |\n",
               verdict(tarvesk.bulkMiBps / raw.bulkMiBps >= 0.95),
               verdict(tarvesk.writesPerSecond / raw.writesPerSecond >= writesTarget),
-              verdict(tarvesk.tripUs / raw.tripUs <= 1.08),
+              verdict(tarvesk.tripUs / raw.tripUs <= tripTarget),
               verdict(tarvesk.idleCpuUs <= plain.idleCpuUs));
 }
 
