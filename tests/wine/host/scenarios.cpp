@@ -405,44 +405,6 @@ void aWriteTheLineHoldsGivesUp(Run &run) {
   port.close();
 }
 
-// The far end reads nothing, so the line fills: then a frame's write gives up
-// after its time-out (10 ms a byte and 1 s) and returns the part that went
-// out. Wine completes such a write with success and that count; one that
-// moved nothing fails with ERROR_TIMEOUT and a count of 0.
-void aFrameOnAFullLineReturnsWhatWentOut(Run &run) {
-  SerialPort port(run.vm, run.natives);
-  port.open(u"COM1:");
-  const int frameBytes = 150;
-  Object *frame = byteArray(run.vm, Bytes(frameBytes));
-  Bytes sent;
-  int n = frameBytes;
-  DWORD took = 0;
-  for (int calls = 0; n == frameBytes && calls < 2000; ++calls) {
-    for (int i = 0; i < frameBytes; ++i) {
-      frame->bytes[i] = static_cast<jbyte>(calls * 7 + i);  // no frame's tail is the next's head
-    }
-    const DWORD start = GetTickCount();
-    n = port.write(frame, 0, frameBytes);
-    took = GetTickCount() - start;
-    sent.insert(sent.end(), frame->bytes.begin(), frame->bytes.begin() + std::max(n, 0));
-  }
-  say("  the line took " + std::to_string(sent.size()) + " bytes; then a write returned " +
-      std::to_string(n) + " after " + std::to_string(took) + " ms");
-  expect(n >= 0 && n < frameBytes && took >= 2000 && took < 10000,
-         "the write on the full line gives up after its 2.5 s with a part of its frame");
-  Bytes received;
-  for (Bytes chunk; received.size() < sent.size();
-       received.insert(received.end(), chunk.begin(), chunk.end())) {
-    chunk = farReceives("COM1", 4000, 2000);
-    if (chunk.empty()) {
-      break;
-    }
-  }
-  expect(received == sent, "the far end got the " + std::to_string(sent.size()) +
-                               " bytes counted as sent, not " + std::to_string(received.size()));
-  port.close();
-}
-
 // close() ends a read that waits on a silent line instead of waiting for it.
 void closeEndsAWaitingRead(Run &run) {
   SerialPort port(run.vm, run.natives);
@@ -599,7 +561,6 @@ const Scenario kScenarios[] = {
     {"data", "other calls run beside a waiting read, which wakes when bytes arrive",
      otherCallsRunBesideAWaitingRead},
     {"data", "a write the line holds gives up", aWriteTheLineHoldsGivesUp},
-    {"data", "a frame on a full line returns what went out", aFrameOnAFullLineReturnsWhatWentOut},
     {"data", "close ends a waiting read", closeEndsAWaitingRead},
     {"data", "a read ends when the far end hangs up", aReadEndsWhenTheFarEndHangsUp},
     {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
