@@ -30,6 +30,9 @@ public final class JavaClient {
     /** Sets 19200 8N1; UnsupportedOperationException where the program has no such call. */
     boolean setParams();
 
+    /** Sends the len bytes of b from off on in one call. */
+    void write(byte[] b, int off, int len) throws IOException;
+
     void close() throws IOException;
   }
 
@@ -56,6 +59,11 @@ public final class JavaClient {
     @Override
     public boolean setParams() {
       throw new UnsupportedOperationException();
+    }
+
+    @Override
+    public void write(byte[] b, int off, int len) throws IOException {
+      file.write(b, off, len);
     }
 
     @Override
@@ -95,6 +103,13 @@ public final class JavaClient {
     }
 
     @Override
+    public void write(byte[] b, int off, int len) throws IOException {
+      if (port.write(b, off, len) != len) {
+        throw new IOException("a frame did not go out whole");
+      }
+    }
+
+    @Override
     public void close() {
       port.close();
     }
@@ -121,6 +136,16 @@ public final class JavaClient {
     long start = System.nanoTime();
     for (long i = 0; i < count; ++i) {
       line.write((int) i);
+    }
+    return Long.toString(System.nanoTime() - start);
+  }
+
+  /** total bytes in frames of frameBytes, each written in one call. */
+  private static String frameWrites(Line line, int frameBytes, long total) throws IOException {
+    byte[] frame = new byte[frameBytes];
+    long start = System.nanoTime();
+    for (long sent = 0; sent < total; sent += frameBytes) {
+      line.write(frame, 0, frameBytes);
     }
     return Long.toString(System.nanoTime() - start);
   }
@@ -261,6 +286,8 @@ public final class JavaClient {
           report = bulkRead(line, count);
         } else if (workload.equals("writes")) {
           report = singleByteWrites(line, count);
+        } else if (workload.startsWith("frames-")) { // frames-<bytes per frame>
+          report = frameWrites(line, Integer.parseInt(workload.substring(7)), count);
         } else if (workload.equals("trips")) {
           report = roundTrips(line, (int) count);
         } else {

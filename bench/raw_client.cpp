@@ -80,6 +80,25 @@ std::string singleByteWrites(int fd, long count) {
   return std::to_string(now() - start);
 }
 
+// total bytes in frames of frameBytes, each handed to write() whole.
+std::string frameWrites(int fd, long frameBytes, long total) {
+  const std::vector<char> frame(static_cast<size_t>(frameBytes));
+  const long long start = now();
+  for (long sent = 0; sent < total; sent += frameBytes) {
+    for (size_t done = 0; done < frame.size();) {
+      const ssize_t n = write(fd, frame.data() + done, frame.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else if (errno == EAGAIN || errno == EINTR) {
+        waitFor(fd, POLLOUT);
+      } else {
+        fail("write");
+      }
+    }
+  }
+  return std::to_string(now() - start);
+}
+
 std::string roundTrips(int fd, long count) {
   std::vector<long long> samples(static_cast<size_t>(count));
   char byte = 0;
@@ -174,9 +193,11 @@ int main() {
     }
     const std::string report = w == "bulk"     ? bulkRead(fd, count)
                                : w == "writes" ? singleByteWrites(fd, count)
-                               : w == "trips"  ? roundTrips(fd, count)
-                               : w == "wake"   ? wakeUps(fd, count)
-                                               : idleReadCpu(fd);
+                               : w.rfind("frames-", 0) == 0
+                                   ? frameWrites(fd, std::atol(w.c_str() + 7), count)
+                               : w == "trips" ? roundTrips(fd, count)
+                               : w == "wake"  ? wakeUps(fd, count)
+                                              : idleReadCpu(fd);
     close(fd);
     std::printf("%s\n", report.c_str());
     std::fflush(stdout);

@@ -4,8 +4,8 @@
 // and report on stdout the times they measured themselves, so that no
 // start-up is ever timed. For every run this process makes a fresh
 // pseudo-terminal, keeps its master side and serves it: it writes a bulk
-// stream, drains single-byte writes, echoes round trips, stays silent, wakes
-// a waiting read with one byte, or hangs up under a waiting read.
+// stream, drains single-byte writes and frames, echoes round trips, stays
+// silent, wakes a waiting read with one byte, or hangs up under a waiting read.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -32,6 +32,10 @@ namespace {
 
 constexpr long kBulkBytes = 64L << 20;
 constexpr long kSingleWrites = 200000;
+// Bulk writes: frames of each size, each handed over in one call, up to the
+// total given beside it (about a second's worth).
+constexpr struct { long bytes, total; } kFrames[] = {{64, 16L << 20}, {4096, 64L << 20}};
+constexpr int kFrameSizes = 2;
 constexpr long kRoundTrips = 5000;
 constexpr long kIdleSeconds = 3;
 constexpr long kWakeUps = 200;   // bytes, each to a read that waits for it
@@ -176,6 +180,7 @@ struct CallTimes {
 // wake-ups, hang-ups and calls: every sample).
 struct Results {
   std::vector<double> bulkMiBps, writesPerSecond, tripMedianUs, idleCpuUs;
+  std::vector<double> framesMiBps[kFrameSizes];
   std::vector<long long> tripNanos, wakeNanos, hangUpNanos;
   CallTimes gone, closing;
 };
@@ -274,6 +279,21 @@ double quantile(std::vector<T> values, double q) {
 
 double median(const std::vector<double> &values) { return quantile(values, 0.5); }
 
+// Frames of each size, written by every program in turn.
+void runFrameWrites(const std::function<int(int)> &inTurn, Program *const (&programs)[3],
+                    Results (&results)[3]) {
+  for (int size = 0; size < kFrameSizes; ++size) {
+    const std::string workload = "frames-" + std::to_string(kFrames[size].bytes);
+    for (int turn = 0; turn < 3; ++turn) {
+      const int i = inTurn(turn);
+      const double seconds = 1e-9 * programs[i]->run(workload.c_str(), kFrames[size].total,
+                                                     serving(drain, kFrames[size].total))[0];
+      results[i].framesMiBps[size].push_back(static_cast<double>(kFrames[size].total >> 20) /
+                                             seconds);
+    }
+  }
+}
+
 // One round: each workload run by every program in turn, so that what load
 // comes from elsewhere on the machine falls on all of them alike. Where a
 // program runs within a round changes its figures by itself: on a 2-core VM
@@ -294,6 +314,7 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
         1e-9 * programs[i]->run("writes", kSingleWrites, serving(drain, kSingleWrites))[0];
     results[i].writesPerSecond.push_back(static_cast<double>(kSingleWrites) / seconds);
   }
+  runFrameWrites(inTurn, programs, results);
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
     const std::vector<long long> trips =
@@ -500,15 +521,45 @@ void printTable(int rounds, const Figures (&figures)[3]) {
   const Figures &plain = figures[1];
   const Figures &tarvesk = figures[2];
   const double writesTarget = plain.writesPerSecond / raw.writesPerSecond - 0.03;
+  const double tripTarget = 1.05 * plain.tripUs / raw.tripUs;
   std::printf(
-      "| target for tarvesk | ≥ 0.95 | ≥ %.2f (plain JVM − 0.03) | ≤ 1.08 | | ≤ %.0f µs "
-      "(plain JVM) |\n",
-      writesTarget, plain.idleCpuUs);
+      "| target for tarvesk | ≥ 0.95 | ≥ %.2f (plain JVM − 0.03) | ≤ %.2f (plain JVM × 1.05) | "
+      "| ≤ %.0f µs (plain JVM) |\n",
+      writesTarget, tripTarget, plain.idleCpuUs);
   std::printf("| tarvesk meets it | %s | %s | %s | | %s |\n",
               verdict(tarvesk.bulkMiBps / raw.bulkMiBps >= 0.95),
               verdict(tarvesk.writesPerSecond / raw.writesPerSecond >= writesTarget),
-              verdict(tarvesk.tripUs / raw.tripUs <= 1.08),
+              verdict(tarvesk.tripUs / raw.tripUs <= tripTarget),
               verdict(tarvesk.idleCpuUs <= plain.idleCpuUs));
+}
+
+// Markdown: frames written whole, each in one call, beside the plain JVM's
+// RandomAccessFile.write(byte[], int, int), which the target is set against.
+void printFrameTable(int rounds, Program *const (&programs)[3], const Results (&results)[3]) {
+  std::printf("| %d rounds, medians (ratio to the plain JVM) |", rounds);
+  for (const auto &frame : kFrames) {
+    std::printf(" %ld-byte frames |", frame.bytes);
+  }
+  std::printf("\n|---|---|---|\n");
+  bool met[kFrameSizes];
+  for (int i = 0; i < 3; ++i) {
+    std::printf("| %s |", programs[i]->name.c_str());
+    for (int size = 0; size < kFrameSizes; ++size) {
+      const double mine = median(results[i].framesMiBps[size]);
+      const double ratio = mine / median(results[1].framesMiBps[size]);
+      met[size] = ratio >= 0.95;
+      std::printf(" %s |", cell(mine, "MiB/s", ratio).c_str());
+    }
+    std::printf("\n");
+  }
+  std::printf("| target for tarvesk | ≥ 0.95 | ≥ 0.95 |\n| tarvesk meets it | %s | %s |\n",
+              verdict(met[0]), verdict(met[1]));
+  std::printf("spread of the rounds around their median (64-byte, 4096-byte frames):\n");
+  for (int i = 0; i < 3; ++i) {
+    std::printf("  %-10s %s, %s\n", programs[i]->name.c_str(),
+                spread(results[i].framesMiBps[0]).c_str(),
+                spread(results[i].framesMiBps[1]).c_str());
+  }
 }
 
 }  // namespace
@@ -556,6 +607,11 @@ int main(int argc, char **argv) {
                   programs[i]->name.c_str(), r.bulkMiBps.back(), r.writesPerSecond.back() / 1e3,
                   r.tripMedianUs.back(), r.idleCpuUs.back());
     }
+    for (int i = 0; i < 3; ++i) {
+      std::printf("%5d  %-10s frames: %6.1f MiB/s of 64 bytes, %6.1f MiB/s of 4096\n", round,
+                  programs[i]->name.c_str(), results[i].framesMiBps[0].back(),
+                  results[i].framesMiBps[1].back());
+    }
     std::fflush(stdout);
   }
 
@@ -572,5 +628,7 @@ int main(int argc, char **argv) {
                 spread(results[i].bulkMiBps).c_str(), spread(results[i].writesPerSecond).c_str(),
                 spread(results[i].tripMedianUs).c_str(), spread(results[i].idleCpuUs).c_str());
   }
+  std::printf("\n");
+  printFrameTable(rounds, programs, results);
   return 0;
 }

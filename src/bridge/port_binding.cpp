@@ -18,7 +18,10 @@ NativeSerialPort *lookupPort(JNIEnv *env, jobject self) {
   if (field == nullptr) {
     return nullptr;
   }
-  const jlong value = env->GetLongField(self, field);
+  return portAt(env->GetLongField(self, field));
+}
+
+NativeSerialPort *portAt(jlong value) {
   if (value == kNeverOpened || value == kClosed) {
     return nullptr;
   }

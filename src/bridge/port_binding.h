@@ -14,5 +14,10 @@ constexpr jlong kClosed = -1;
 // field cannot be found (the VM's error is then pending).
 NativeSerialPort *lookupPort(JNIEnv *env, jobject self);
 
+// The port a value of the field stands for, or nullptr for none. For the
+// natives that are handed the value, read by the Java object while no open or
+// close can change it: they need no look-up.
+NativeSerialPort *portAt(jlong value);
+
 // Stores value into nativeHandle; false when the field cannot be found.
 bool storePort(JNIEnv *env, jobject self, jlong value);

@@ -21,4 +21,10 @@ JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSetSerialPortP
 // beside nativeOpen or nativeClose.
 JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelReads(JNIEnv *env,
                                                                           jobject self);
+// Beyond them too: sends len bytes of b from off on in one write of the
+// driver; the number sent, or -1. handle is the value of nativeHandle, read
+// by the caller while no open or close can change it.
+JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeWriteBytes(JNIEnv *env, jobject self,
+                                                                         jlong handle, jbyteArray b,
+                                                                         jint off, jint len);
 }

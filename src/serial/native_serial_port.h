@@ -31,6 +31,11 @@ class NativeSerialPort {
   // the read failed, -4 when the port is closed.
   int readByte();
   void writeByte(int value);
+  // Hands the count bytes to one WriteFile, which gives up after the write
+  // time-out (10 ms a byte plus 1 s). Returns how many were sent (fewer when
+  // the time-out passed or the device went away), or -1 when the port is
+  // closed.
+  int writeBytes(const BYTE *bytes, int count);
   int bytesAvailable();
   bool setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity);
 

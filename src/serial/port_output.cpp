@@ -7,3 +7,18 @@ void NativeSerialPort::writeByte(int value) {
   DWORD written = 0;
   WriteFile(handle, &byte, 1, &written, nullptr);
 }
+
+// The driver's count is the result whether or not WriteFile reports success:
+// a write that times out succeeds with fewer bytes, one that fails part way
+// (the device went away) has still sent what it counts.
+int NativeSerialPort::writeBytes(const BYTE *bytes, int count) {
+  if (handle == INVALID_HANDLE_VALUE) {
+    return -1;
+  }
+  if (count <= 0) {
+    return 0;  // nothing to send: the driver is not asked
+  }
+  DWORD written = 0;
+  WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+  return static_cast<int>(written);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace fake {
 
@@ -150,9 +151,10 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, OVERLAPPE
     return FALSE;
   }
   const BYTE *bytes = static_cast<const BYTE *>(buffer);
-  state.written.insert(state.written.end(), bytes, bytes + count);
-  *written = count;
-  return TRUE;
+  const DWORD taken = std::min(count, state.writeRoom);
+  state.written.insert(state.written.end(), bytes, bytes + taken);
+  *written = taken;
+  return !state.writeFails;
 }
 
 DWORD GetLastError() { return 0; }
@@ -164,4 +166,17 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
          ")");
   state.messages.emplace_back(fake::narrow(text), fake::narrow(caption));
   return IDOK;
+}
+
+// Replaces the standard one for the whole test program. What it hands out
+// comes from the ordinary new[], so delete[] frees it as before.
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+  if (state.memoryRunsOut) {
+    return nullptr;
+  }
+  try {
+    return ::operator new[](size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
 }

@@ -45,7 +45,15 @@ struct Platform {
   bool waitReportsNoEvent = false;
 
   std::vector<BYTE> input;    // what ReadFile hands out, front first
-  std::vector<BYTE> written;  // what WriteFile was given
+  std::vector<BYTE> written;  // what WriteFile took
+  // WriteFile takes at most this many bytes, as a line that stays full until
+  // the time-out passes, and then fails, where writeFails, as when the device
+  // goes away part way.
+  DWORD writeRoom = MAXDWORD;
+  bool writeFails = false;
+
+  // new (std::nothrow) T[n] returns null, as when memory runs out.
+  bool memoryRunsOut = false;
 };
 
 Platform &platform();

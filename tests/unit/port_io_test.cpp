@@ -220,6 +220,7 @@ TEST_F(PortIo, AClosedPortReadsAndCountsNothingWithoutAskingThePlatform) {
   auto closed = closedPort();
   BYTE buffer[4];
   EXPECT_EQ(closed->readBytes(buffer, 4), -1);
+  EXPECT_EQ(closed->writeBytes(buffer, 4), -1);
   EXPECT_EQ(closed->bytesAvailable(), 0);
   EXPECT_FALSE(closed->setLineParams(9600, 8, ONESTOPBIT, NOPARITY));
   EXPECT_TRUE(platform.calls.empty());
@@ -239,6 +240,20 @@ TEST_F(PortIo, AWriteToAClosedPortFailsQuietlyInThePlatform) {
   EXPECT_EQ(platform.calls, Strings{"WriteFile(1)"});
   EXPECT_TRUE(platform.written.empty());
   EXPECT_TRUE(platform.messages.empty());
+}
+
+// A time-out ends a write with success and fewer bytes, a device that goes
+// away with failure after some: either way the count sent is the result.
+TEST_F(PortIo, WriteBytesHandsTheFrameToOneWriteFileAndReturnsTheCountSent) {
+  const BYTE frame[] = {0x01, 0x03, 0x00, 0xFF, 0x80};
+  EXPECT_EQ(port->writeBytes(frame, 5), 5);
+  EXPECT_EQ(port->writeBytes(frame, 0), 0);  // nothing to send, nothing asked
+  platform.writeRoom = 3;
+  EXPECT_EQ(port->writeBytes(frame, 5), 3);
+  platform.writeFails = true;
+  EXPECT_EQ(port->writeBytes(frame, 5), 3);
+  EXPECT_EQ(platform.calls, (Strings{"WriteFile(5)", "WriteFile(5)", "WriteFile(5)"}));
+  EXPECT_EQ(platform.written, (std::vector<BYTE>{1, 3, 0, 0xFF, 0x80, 1, 3, 0, 1, 3, 0}));
 }
 
 TEST_F(PortIo, CountsTheInputQueueAndZeroWhenItCannotBeAsked) {

@@ -212,7 +212,13 @@ TEST_F(SerialPortNatives, AFailedReadStoresNothing) {
   EXPECT_EQ(contents(b), (std::vector<jbyte>{9, 9}));
 }
 
-TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
+// As CESerialPort calls it, with the value of the object's field.
+jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
+  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, testjvm::handleOf(self), b,
+                                                           off, len);
+}
+
+TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   openQuietly();
   jbyteArray b = filledArray(4, 0);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, nullptr, 0, 1), -1);
@@ -224,8 +230,13 @@ TEST_F(SerialPortNatives, BadDestinationsRaiseAndConsumeNothing) {
     EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, range.off, range.len), -1);
     EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
         << range.off << "," << range.len;
+    EXPECT_EQ(writeBytes(env, self, b, range.off, range.len), -1);
+    EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
+        << range.off << "," << range.len;
   }
-  EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked
+  EXPECT_EQ(writeBytes(env, self, nullptr, 0, 1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
+  EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked, nothing sent
 }
 
 TEST_F(SerialPortNatives, AHugeLengthAsksTheDriverForNoMoreThanOneRead) {
@@ -239,6 +250,13 @@ TEST_F(SerialPortNatives, AHugeLengthAsksTheDriverForNoMoreThanOneRead) {
   jbyte first[3] = {};
   env->GetByteArrayRegion(b, 0, 3, first);
   EXPECT_EQ(std::vector<jbyte>(first, first + 3), (std::vector<jbyte>{1, 2, 3}));
+
+  platform.queueReports = {{true, 3}};
+  platform.input = {4, 5, 6};
+  platform.memoryRunsOut = true;  // then it takes what the stack holds
+  EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, huge), 3);
+  platform.memoryRunsOut = false;
+  EXPECT_EQ(platform.calls.back(), "ReadFile(8192)");
 }
 
 TEST_F(SerialPortNatives, ReadFillsTheArrayToItsVeryEnd) {
@@ -254,9 +272,11 @@ TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
   jbyteArray b = filledArray(1, 0);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
+  EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   testjvm::setHandle(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
+  EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   EXPECT_TRUE(platform.calls.empty());
 }
@@ -267,6 +287,31 @@ TEST_F(SerialPortNatives, WriteSendsTheLowByteAndAvailableCountsTheQueue) {
   EXPECT_EQ(platform.written, std::vector<BYTE>{0x41});
   platform.queueReports = {{true, 12}};
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 12);
+}
+
+TEST_F(SerialPortNatives, WriteBytesSendsTheRangeUnchanged) {
+  openQuietly();
+  jbyteArray b = filledArray(6, 9);
+  const jbyte frame[] = {-128, -1, 1};
+  env->SetByteArrayRegion(b, 2, 3, frame);
+  EXPECT_EQ(writeBytes(env, self, b, 2, 3), 3);
+  EXPECT_EQ(platform.written, (std::vector<BYTE>{0x80, 0xFF, 0x01}));
+}
+
+// Beyond what the stack holds, a frame needs memory: without it nothing is
+// sent (a part would garble the frame) and the VM hears why.
+TEST_F(SerialPortNatives, ALargeFrameGoesOutWholeOrNotAtAll) {
+  openQuietly();
+  const jint large = 64 * 1024 + 3;
+  jbyteArray b = filledArray(large, 7);
+  EXPECT_EQ(writeBytes(env, self, b, 0, large), large);
+  EXPECT_EQ(platform.written, std::vector<BYTE>(large, 7));
+  platform.memoryRunsOut = true;
+  EXPECT_EQ(writeBytes(env, self, b, 0, large), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.OutOfMemoryError");
+  EXPECT_EQ(writeBytes(env, self, b, 0, 8192), 8192);  // the stack holds that much
+  platform.memoryRunsOut = false;
+  EXPECT_EQ(platform.calls, (Strings{"WriteFile(65539)", "WriteFile(8192)"}));
 }
 
 // Line parameters.

@@ -8,7 +8,9 @@ namespace {
 // waits for it to complete. The driver's time-outs bound a read or write as
 // they would a synchronous one; a WaitCommEvent waits without using the
 // processor until an event comes or the mask changes. GetLastError tells what
-// failed, also after the event is closed.
+// failed, also after the event is closed. The count is handed on whatever the
+// result: Wine ends a write whose time-out passed with success and the bytes
+// it moved, or, when it moved none, with ERROR_TIMEOUT and 0.
 template <typename Start>
 BOOL complete(HANDLE file, LPDWORD transferred, Start start) {
   DWORD count = 0;

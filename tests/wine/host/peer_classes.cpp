@@ -95,6 +95,12 @@ void SerialPort::write(int value) {
   natives.nativeWrite(call.env, call.self, value);
 }
 
+int SerialPort::write(Object *bytes, int off, int len) {
+  Call call(*this, "nativeWriteBytes", false);
+  return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
+                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len);
+}
+
 int SerialPort::available() {
   Call call(*this, "nativeAvailable", false);
   return natives.nativeAvailable(call.env, call.self);

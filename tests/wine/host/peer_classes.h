@@ -38,6 +38,7 @@ class SerialPort {
   // The same, called on another thread through that thread's VM.
   int read(Vm &thread, Object *bytes, int off, int len);
   void write(int value);
+  int write(Object *bytes, int off, int len);
   int available();
   bool setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);
 

@@ -262,6 +262,10 @@ void allByteValuesPassBothWays(Run &run) {
     port.write(value);
   }
   expectEqual(farReceives("COM1", all.size(), 5000), all, "what the far end received");
+  Object *frame = byteArray(run.vm, Bytes(4, 9));
+  frame->bytes.insert(frame->bytes.begin() + 2, all.begin(), all.end());
+  expectEqual(port.write(frame, 2, 256), 256, "write() of the 256 values as one frame");
+  expectEqual(farReceives("COM1", all.size(), 5000), all, "what the far end received of it");
 
   farSends("COM1", all);
   expect(within(5000, [&] { return port.available() == 256; }), "all 256 bytes arrive");

@@ -173,16 +173,32 @@ jsize JNICALL GetArrayLength(JNIEnv *env, jarray array) {
   return static_cast<jsize>(vm.deref(array, Kind::ByteArray)->bytes.size());
 }
 
-void JNICALL SetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length,
-                                const jbyte *buffer) {
-  Vm &vm = Vm::of(env, "SetByteArrayRegion");
+// The bytes of a region of a byte[], or nullptr (with the exception raised)
+// when the region is not inside it.
+jbyte *byteRegion(Vm &vm, jbyteArray array, jsize start, jsize length) {
   std::vector<jbyte> &bytes = vm.deref(array, Kind::ByteArray)->bytes;
   const jsize size = static_cast<jsize>(bytes.size());
   if (start < 0 || length < 0 || start > size - length) {
     vm.raise("java/lang/ArrayIndexOutOfBoundsException", "region outside the array");
-    return;
+    return nullptr;
   }
-  std::memcpy(bytes.data() + start, buffer, static_cast<std::size_t>(length));
+  return bytes.data() + start;
+}
+
+void JNICALL GetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length,
+                                jbyte *buffer) {
+  jbyte *region = byteRegion(Vm::of(env, "GetByteArrayRegion"), array, start, length);
+  if (region != nullptr) {
+    std::memcpy(buffer, region, static_cast<std::size_t>(length));
+  }
+}
+
+void JNICALL SetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length,
+                                const jbyte *buffer) {
+  jbyte *region = byteRegion(Vm::of(env, "SetByteArrayRegion"), array, start, length);
+  if (region != nullptr) {
+    std::memcpy(region, buffer, static_cast<std::size_t>(length));
+  }
 }
 
 jint JNICALL ThrowNew(JNIEnv *env, jclass clazz, const char *message) {
@@ -224,6 +240,7 @@ Vm::Vm() {
   table.GetStringChars = GetStringChars;
   table.ReleaseStringChars = ReleaseStringChars;
   table.GetArrayLength = GetArrayLength;
+  table.GetByteArrayRegion = GetByteArrayRegion;
   table.SetByteArrayRegion = SetByteArrayRegion;
   table.ThrowNew = ThrowNew;
   table.ExceptionCheck = ExceptionCheck;

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static quorin.io.comm.ConnectedPort.DEADLINE;
 import static quorin.io.comm.ConnectedPort.STILL_WAITING;
 
+import java.io.ByteArrayOutputStream;
 import java.io.FileInputStream;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
@@ -15,6 +16,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Random;
 import java.util.concurrent.Callable;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.TimeUnit;
@@ -108,6 +110,43 @@ class ReadWriteTest extends OnConnectedPort {
         -1, BlockingRead.start(new CESerialPort(), b, 0, 4).result(ConnectedPort.DEADLINE));
     // Writing to a closed port does nothing, and does not fail.
     com1.port.write('z');
+    assertEquals(-1, com1.port.write(b, 0, 4));
+    assertEquals(-1, new CESerialPort().write(b, 0, 4));
+  }
+
+  /**
+   * Frames go out whole, each in one call, until the line is full: then a write gives up after
+   * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out.
+   */
+  @Test
+  void aFrameGoesOutWholeOrAsFarAsTheLineTookItWithinItsLimit() throws Throwable {
+    final int frameBytes = 150; // a limit of 2.5 s
+    byte[] frame = new byte[frameBytes];
+    ByteArrayOutputStream sent = new ByteArrayOutputStream();
+    com1.modem.stopReading();
+    int n = frameBytes;
+    long took = 0;
+    // A pseudo-terminal may free room without waking the writer, which then finds it only at its
+    // time-out and sends a whole frame after all: a few such writes are its doing.
+    int wholeAfterWaiting = 0;
+    for (int calls = 0; n == frameBytes; calls++) {
+      assertTrue(calls < 10_000 && wholeAfterWaiting < 4, "the line took " + sent.size()
+              + " bytes, " + wholeAfterWaiting + " writes sent whole frames after their time-out");
+      new Random(calls).nextBytes(frame); // what is left of a frame differs from the next
+      long start = System.nanoTime();
+      n = com1.port.write(frame, 0, frameBytes);
+      took = System.nanoTime() - start;
+      sent.write(frame, 0, Math.max(n, 0));
+      wholeAfterWaiting += n == frameBytes && took >= 2_000_000_000L ? 1 : 0;
+    }
+    assertTrue(n >= 0 && took >= 2_000_000_000L && took < 30_000_000_000L,
+        "on the full line a write returned " + n + " after " + took / 1_000_000 + " ms");
+
+    com1.modem.resumeReading();
+    assertArrayEquals(sent.toByteArray(), com1.modem.receive(sent.size(), DEADLINE));
+    // Nothing beyond the count went out: the next frame follows what was counted.
+    assertEquals(frameBytes, com1.port.write(frame, 0, frameBytes));
+    assertArrayEquals(frame, com1.modem.receive(frameBytes, DEADLINE));
   }
 
   @Test

@@ -35,6 +35,8 @@ final class VirtualNullModem {
   private InputStream peerIn;
   private Thread peerReader;
   private final ByteArrayOutputStream received = new ByteArrayOutputStream();
+  /** False while the peer stops reading (guarded by received). */
+  private boolean reading = true;
 
   private VirtualNullModem(Path portLink, Path workDir, Process socat) {
     this.portLink = portLink;
@@ -97,10 +99,30 @@ final class VirtualNullModem {
         synchronized (received) {
           received.write(chunk, 0, n);
           received.notifyAll();
+          while (!reading) {
+            received.wait();
+          }
         }
       }
-    } catch (IOException e) {
+    } catch (IOException | InterruptedException e) {
       // EIO once socat has gone: the line is down, nothing more will arrive.
+    }
+  }
+
+  /**
+   * The peer stops reading after the bytes it is reading now, so that the line fills up (socat
+   * and the two pseudo-terminals hold some tens of KiB).
+   */
+  void stopReading() {
+    synchronized (received) {
+      reading = false;
+    }
+  }
+
+  void resumeReading() {
+    synchronized (received) {
+      reading = true;
+      received.notifyAll();
     }
   }
 
@@ -152,6 +174,7 @@ final class VirtualNullModem {
 
   public void close() throws IOException, InterruptedException {
     hangUp();
+    resumeReading();
     if (peerReader != null) {
       peerReader.join(5000);
     }
