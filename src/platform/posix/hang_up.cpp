@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace tarvesk_posix {
@@ -11,7 +10,6 @@ namespace tarvesk_posix {
 namespace {
 
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
-constexpr int kLongestPauseMs = 100;
 
 void markGone(PortRecord &port) { port.hungUp = true; }
 
@@ -79,24 +77,6 @@ bool queuedInput(PortRecord &port, int &queued) {
     }
   }
   return !pollShowsGone(port, revents);
-}
-
-bool inputAfterWake(PortRecord &port, short revents) {
-  int queued = 0;
-  if (countInput(port, queued) && queued > 0) {
-    return true;
-  }
-  pollShowsGone(port, revents);
-  return false;
-}
-
-bool readableNow(PortRecord &port) {
-  const short revents = eventsNow(port.fd);
-  return !pollShowsGone(port, revents) && (revents & POLLIN) != 0;
-}
-
-int pauseAfter(int previousMs) {
-  return previousMs == 0 ? 1 : std::min(previousMs * 2, kLongestPauseMs);
 }
 
 }  // namespace tarvesk_posix

@@ -30,17 +30,4 @@ bool pollShowsGone(PortRecord &port, short revents);
 // gone and nothing is left to read.
 bool queuedInput(PortRecord &port, int &queued);
 
-// A wait for input was woken with revents: true when input is queued, false
-// when there is none (another reader took it, or the device is gone).
-bool inputAfterWake(PortRecord &port, short revents);
-
-// Asked after a wake or a read that found nothing: whether the device polls
-// readable all the same (a hang-up seen here marks it gone). A live tty does
-// so only for a moment, until input that has just arrived is read; one that
-// stays so (a driver fault, or input only another line discipline can read)
-// would turn a wait into a busy loop, so the caller then pauses before it
-// waits again, for pauseAfter(the pause before) ms.
-bool readableNow(PortRecord &port);
-int pauseAfter(int previousMs);  // 1, 2, 4, ... up to 100 ms
-
 }  // namespace tarvesk_posix

@@ -128,14 +128,10 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   DWORD got = 0;
   Deadline gapEnds;
   bool failed = false;
-  bool wokeReadable = false;
-  int pauseMs = 0;
   while (got < nNumberOfBytesToRead) {
     const ssize_t n = read(port->fd, buffer + got, nNumberOfBytesToRead - got);
     if (n > 0) {
       got += static_cast<DWORD>(n);
-      wokeReadable = false;
-      pauseMs = 0;
       if (plan.intervalMs) {
         gapEnds = after(*plan.intervalMs);
       }
@@ -152,14 +148,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (plan.returnAtOnce || (plan.returnAfterFirst && got > 0)) {
       break;
     }
-    // Woken for input it could not read, and still told there is some: see
-    // readableNow.
-    const Deadline limit = earlier(plan.total, gapEnds);
-    if (wokeReadable && tarvesk_posix::readableNow(*port)) {
-      pauseMs = tarvesk_posix::pauseAfter(pauseMs);
-      waitFor(port->fd, 0, earlier(limit, after(static_cast<std::uint64_t>(pauseMs))));
-    }
-    const int ready = waitFor(port->fd, POLLIN, limit);
+    const int ready = waitFor(port->fd, POLLIN, earlier(plan.total, gapEnds));
     if (ready == 0) {
       break;  // time-out: what was read so far is the result
     }
@@ -168,7 +157,6 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
       break;
     }
     // readable or hung up: the next read() tells which
-    wokeReadable = (ready & POLLIN) != 0;
   }
   if (lpNumberOfBytesRead != nullptr) {
     *lpNumberOfBytesRead = got;

@@ -5,9 +5,9 @@
 // in this process as Java would call them. Two ways a device goes: the peer
 // of the pseudo-terminal closes (the kernel hangs the slave up), or, through
 // the seams of device_seams.h, a USB adapter is pulled out (the kernel hangs
-// its tty up alike, seen here through read() and ioctl() alone). And ways a
-// live device must not be taken for gone: another reader takes the input the
-// wait was woken for; the device says it is readable with nothing to read.
+// its tty up alike, seen here through read() and ioctl() alone). And a live
+// device that must not be taken for gone: it says it is readable with
+// nothing to read.
 #include <dirent.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -249,43 +249,6 @@ INSTANTIATE_TEST_SUITE_P(Departures, DeviceGone,
                          departureName);
 INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut, testing::Values(Departure::AdapterPulledOut),
                          departureName);
-
-// A wait woken by input that another reader of the same handle takes before
-// the wait can count it, again and again, goes on waiting: the device is not
-// gone, and ends the wait with the next byte that stays.
-TEST(AnotherReader, TakingTheInputFirstDoesNotMakeALiveDeviceLookGone) {
-  PseudoTerminal pty;
-  HANDLE port = openLikeTheLibrary(pty.slaveName());
-  ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-  struct stat status {};
-  ASSERT_EQ(fstat(pty.slave(), &status), 0);
-  int taken = 0;
-  device_seams::aroundQueueCount(
-      status.st_rdev, pty.slave(), 3,
-      [&] {
-        BYTE input[16];
-        DWORD count = 0;
-        ReadFile(port, input, sizeof input, &count, nullptr);
-        taken += static_cast<int>(count);
-      },
-      [&] { EXPECT_EQ(write(pty.master(), "+", 1), 1); });
-  ASSERT_EQ(write(pty.master(), "+", 1), 1);
-
-  BOOL waited = FALSE;
-  DWORD events = 0;
-  finishesWithin(
-      5s, [&] { waited = WaitCommEvent(port, &events, nullptr); }, [&] { pty.closeMaster(); });
-  device_seams::restore();
-  EXPECT_GE(taken, 2) << "the other reader did not get ahead of the wait twice";
-  EXPECT_TRUE(waited);
-  EXPECT_EQ(events, DWORD{EV_RXCHAR});
-  DWORD errors = 0;
-  COMSTAT queue{};
-  EXPECT_TRUE(ClearCommError(port, &errors, &queue)) << "the live device was marked gone";
-  EXPECT_EQ(queue.cbInQue, 1u);
-  CloseHandle(port);
-}
 
 // Neither is a state a live tty stays in, nor one the kernel gives a hung-up
 // tty: the device polls readable with nothing to read, with nothing counted or
