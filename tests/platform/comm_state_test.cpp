@@ -2,6 +2,8 @@
 // holds, what GetCommState reports, and that a refusal changes nothing.
 #include <termios.h>
 
+#include <cerrno>
+
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -101,11 +103,16 @@ TEST_F(CommState, WhatCannotBeHonouredFailsAndChangesNothing) {
   }
 }
 
-TEST_F(CommState, TimeoutsAreKeptAndOnlyAllMaxdwordReadsAreRefused) {
-  COMMTIMEOUTS wanted{5, 6, 7, 8, 9};
+// Reads return at once with what is buffered; writes may have any limit.
+TEST_F(CommState, TimeoutsAreKeptAndOnlyReadsThatReturnAtOnceAreTaken) {
+  COMMTIMEOUTS wanted{MAXDWORD, 0, 0, 8, 9};
   ASSERT_TRUE(SetCommTimeouts(port, &wanted));
-  COMMTIMEOUTS bad{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
-  EXPECT_FALSE(SetCommTimeouts(port, &bad));
+  for (COMMTIMEOUTS refused :
+       {COMMTIMEOUTS{0, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1, 0, 0},
+        COMMTIMEOUTS{MAXDWORD, 0, 100, 0, 0}, COMMTIMEOUTS{50, 0, 0, 0, 0}}) {
+    EXPECT_FALSE(SetCommTimeouts(port, &refused));
+    EXPECT_EQ(errno, EINVAL);
+  }
   COMMTIMEOUTS reported{};
   ASSERT_TRUE(GetCommTimeouts(port, &reported));
   EXPECT_TRUE(sameBytes(reported, wanted));

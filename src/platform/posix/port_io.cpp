@@ -1,4 +1,6 @@
-// Data transfer: ReadFile and WriteFile, with Win32's COMMTIMEOUTS rules.
+// Data transfer: ReadFile, which returns at once with what is buffered (the
+// only read time-outs SetCommTimeouts takes), and WriteFile, bounded by the
+// write time-outs.
 #include <poll.h>
 #include <unistd.h>
 
@@ -17,20 +19,9 @@ using tarvesk_posix::PortRecord;
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // empty: no limit
 
-Clock::time_point after(std::uint64_t milliseconds) {
-  return Clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-Deadline earlier(Deadline a, Deadline b) {
-  if (!a) return b;
-  if (!b) return a;
-  return std::min(*a, *b);
-}
-
-// Waits until fd reports one of events (returns revents), the deadline passes
-// (returns 0) or poll fails (returns -1). A hang-up ends it whatever events
-// are: with none, it is a pause.
-int waitFor(int fd, short events, Deadline deadline) {
+// Waits until fd has room for output or has hung up (returns revents), the
+// deadline passes (returns 0) or poll fails (returns -1).
+int waitForRoom(int fd, Deadline deadline) {
   for (;;) {
     int timeoutMs = -1;
     if (deadline) {
@@ -40,7 +31,7 @@ int waitFor(int fd, short events, Deadline deadline) {
       }
       timeoutMs = static_cast<int>(std::min<std::int64_t>(left.count(), 0x7FFFFFFF));
     }
-    pollfd wait{fd, events, 0};
+    pollfd wait{fd, POLLOUT, 0};
     const int ready = poll(&wait, 1, timeoutMs);
     if (ready > 0) {
       return wait.revents;
@@ -52,37 +43,6 @@ int waitFor(int fd, short events, Deadline deadline) {
   }
 }
 
-// How a read ends, from COMMTIMEOUTS as Win32 reads them.
-struct ReadPlan {
-  bool returnAtOnce = false;        // MAXDWORD, 0, 0: what is buffered, maybe nothing
-  bool returnAfterFirst = false;    // MAXDWORD, MAXDWORD, c: what is buffered once there
-                                    // is something, or nothing after c ms
-  Deadline total;                   // multiplier * n + constant
-  std::optional<DWORD> intervalMs;  // longest gap between two bytes, once one came
-};
-
-ReadPlan planRead(const COMMTIMEOUTS &t, DWORD count) {
-  ReadPlan plan;
-  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-      t.ReadTotalTimeoutConstant == 0) {
-    plan.returnAtOnce = true;
-    return plan;
-  }
-  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD) {
-    plan.returnAfterFirst = true;
-    plan.total = after(t.ReadTotalTimeoutConstant);
-    return plan;
-  }
-  if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-    plan.total =
-        after(std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant);
-  }
-  if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD) {
-    plan.intervalMs = t.ReadIntervalTimeout;
-  }
-  return plan;
-}
-
 // The record a ReadFile or WriteFile works on, with its count cleared; null
 // (errno set) for a bad handle or argument, and for a device known to be
 // gone, where bytes would be lost without a word.
@@ -91,8 +51,8 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
   if (done != nullptr) {
     *done = 0;
   }
-  PortRecord *port =
-      tarvesk_posix::recordFor(handle, overlapped == nullptr && (buffer != nullptr || count == 0));
+  PortRecord *port = tarvesk_posix::recordFor(
+      handle, overlapped == nullptr && done != nullptr && (buffer != nullptr || count == 0));
   if (port == nullptr) {
     return nullptr;
   }
@@ -105,10 +65,10 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
 
 }  // namespace
 
-// Succeeds with fewer bytes than asked when a time-out ends the read, as on
-// Win32. Fails when the device has hung up, unless bytes came first: those
-// are returned, and the next call fails. Input that another reader of the
-// device takes first is not there to be read.
+// Returns at once with what is buffered, up to the count, maybe nothing.
+// Fails when the device has hung up, unless bytes came first: those are
+// returned, and the next call fails. Input that another reader of the device
+// takes first is not there to be read.
 //
 // What is buffered is more than one read() gives: n_tty holds 4 KiB, and the
 // kernel keeps what the driver received beyond that in buffers of its own,
@@ -124,43 +84,23 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     return FALSE;
   }
   BYTE *buffer = static_cast<BYTE *>(lpBuffer);
-  const ReadPlan plan = planRead(port->timeouts, nNumberOfBytesToRead);
   DWORD got = 0;
-  Deadline gapEnds;
   bool failed = false;
   while (got < nNumberOfBytesToRead) {
     const ssize_t n = read(port->fd, buffer + got, nNumberOfBytesToRead - got);
     if (n > 0) {
       got += static_cast<DWORD>(n);
-      if (plan.intervalMs) {
-        gapEnds = after(*plan.intervalMs);
-      }
       continue;
     }
     if (n < 0 && errno == EINTR) {
       continue;
     }
-    if (tarvesk_posix::transferShowsGone(*port, n) || (n < 0 && errno != EAGAIN)) {
-      failed = true;
-      break;
-    }
-    // Nothing to read now (EAGAIN, or 0 bytes where VMIN is 0).
-    if (plan.returnAtOnce || (plan.returnAfterFirst && got > 0)) {
-      break;
-    }
-    const int ready = waitFor(port->fd, POLLIN, earlier(plan.total, gapEnds));
-    if (ready == 0) {
-      break;  // time-out: what was read so far is the result
-    }
-    if (ready < 0) {
-      failed = true;
-      break;
-    }
-    // readable or hung up: the next read() tells which
+    // Nothing more to read now (EAGAIN, or 0 bytes where VMIN is 0), or a
+    // device that failed.
+    failed = tarvesk_posix::transferShowsGone(*port, n) || (n < 0 && errno != EAGAIN);
+    break;
   }
-  if (lpNumberOfBytesRead != nullptr) {
-    *lpNumberOfBytesRead = got;
-  }
+  *lpNumberOfBytesRead = got;
   if (failed && got == 0) {
     if (tarvesk_posix::isGone(*port)) {
       errno = EIO;
@@ -203,10 +143,12 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       break;
     }
     if (limited && !deadline) {
-      deadline = after(std::uint64_t{t.WriteTotalTimeoutMultiplier} * nNumberOfBytesToWrite +
-                       t.WriteTotalTimeoutConstant);
+      deadline =
+          Clock::now() + std::chrono::milliseconds(std::uint64_t{t.WriteTotalTimeoutMultiplier} *
+                                                       nNumberOfBytesToWrite +
+                                                   t.WriteTotalTimeoutConstant);
     }
-    const int ready = waitFor(port->fd, POLLOUT, deadline);
+    const int ready = waitForRoom(port->fd, deadline);
     if (ready == 0) {
       break;  // time-out
     }
@@ -220,8 +162,6 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       break;
     }
   }
-  if (lpNumberOfBytesWritten != nullptr) {
-    *lpNumberOfBytesWritten = sent;
-  }
+  *lpNumberOfBytesWritten = sent;
   return result;
 }

@@ -19,8 +19,8 @@ struct PortRecord {
   // Set by hang_up.cpp once the device is found gone. Read by other threads
   // while one waits for input, hence atomic.
   std::atomic<bool> hungUp{false};
-  DCB dcb{};                // the settings last accepted, as GetCommState reports them
-  COMMTIMEOUTS timeouts{};  // Win32's initial time-outs are all 0 as well
+  DCB dcb{};  // the settings last accepted, as GetCommState reports them
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return at once, writes have no limit
   // SetCommMask may come from another thread while WaitCommEvent runs, and
   // ends that wait: it stores the mask, counts the change, and signals the
   // eventfd wakeFd, which the wait polls beside the device, when one is in
