@@ -65,27 +65,6 @@ TEST_F(CommState, StandardRatesReachTheKernelByTheirCode) {
   }
 }
 
-TEST_F(CommState, FlowControlReachesTheKernel) {
-  DCB wanted = dcb;
-  wanted.fOutxCtsFlow = 1;
-  wanted.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  wanted.fOutX = 1;
-  wanted.fInX = 1;
-  wanted.XonChar = 'A';
-  wanted.XoffChar = 'B';
-  ASSERT_TRUE(SetCommState(port, &wanted));
-  TtySettings t = termiosOf(pty.slave());
-  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), IXON | IXOFF);
-  EXPECT_EQ(t.c_cc[VSTART], 'A');
-  EXPECT_EQ(t.c_cc[VSTOP], 'B');
-
-  ASSERT_TRUE(SetCommState(port, &dcb));
-  t = termiosOf(pty.slave());
-  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
-}
-
 TEST_F(CommState, WhatCannotBeHonouredFailsAndChangesNothing) {
   DCB known = dcb;
   known.BaudRate = 4800;

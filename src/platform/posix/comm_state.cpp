@@ -36,29 +36,19 @@ bool applyLineSetting(const PortRecord &port, const TtySettings &wanted) {
          tarvesk_posix::readTermios(port.fd, held) && tarvesk_posix::holdsLineSetting(held, framed);
 }
 
-// Sets one modem line and checks that it took.
-bool driveModemLine(int fd, int line, bool on) {
+// DTR and RTS on, as the DCB asks, and checked.
+bool raiseModemLines(int fd) {
+  constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
   int lines = 0;
-  return tarvesk_posix::changeModemLine(fd, line, on) && tarvesk_posix::readModemLines(fd, lines) &&
-         ((lines & line) != 0) == on;
-}
-
-// DTR and RTS as the DCB asks; RTS under handshake is the kernel's to drive.
-bool applyModemLines(int fd, const DCB &dcb) {
-  if (!driveModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DTR_CONTROL_ENABLE)) {
-    return false;
-  }
-  return dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ||
-         driveModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
+  return tarvesk_posix::changeModemLine(fd, kBoth, true) &&
+         tarvesk_posix::readModemLines(fd, lines) && (lines & kBoth) == kBoth;
 }
 
 void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBefore) {
   tarvesk_posix::writeTermios(fd, before);
   if (hasModemLines) {
-    tarvesk_posix::changeModemLine(fd, TIOCM_DTR, (linesBefore & TIOCM_DTR) != 0);
-    if (!(before.c_cflag & CRTSCTS)) {
-      tarvesk_posix::changeModemLine(fd, TIOCM_RTS, (linesBefore & TIOCM_RTS) != 0);
-    }
+    // Only raised: lowering those that were low restores them.
+    tarvesk_posix::changeModemLine(fd, (TIOCM_DTR | TIOCM_RTS) & ~linesBefore, false);
   }
 }
 
@@ -100,7 +90,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;  // the device did not answer at all
   }
 
-  if (!applyLineSetting(*port, *wanted) || (hasModemLines && !applyModemLines(port->fd, *lpDCB))) {
+  if (!applyLineSetting(*port, *wanted) || (hasModemLines && !raiseModemLines(port->fd))) {
     restore(port->fd, before, hasModemLines, linesBefore);
     errno = EINVAL;
     return FALSE;
