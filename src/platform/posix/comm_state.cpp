@@ -40,7 +40,7 @@ bool applyLineSetting(const PortRecord &port, const TtySettings &wanted) {
 bool raiseModemLines(int fd) {
   constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
   int lines = 0;
-  return tarvesk_posix::changeModemLine(fd, kBoth, true) &&
+  return tarvesk_posix::changeModemLines(fd, kBoth, true) &&
          tarvesk_posix::readModemLines(fd, lines) && (lines & kBoth) == kBoth;
 }
 
@@ -48,7 +48,7 @@ void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBef
   tarvesk_posix::writeTermios(fd, before);
   if (hasModemLines) {
     // Only raised: lowering those that were low restores them.
-    tarvesk_posix::changeModemLine(fd, (TIOCM_DTR | TIOCM_RTS) & ~linesBefore, false);
+    tarvesk_posix::changeModemLines(fd, (TIOCM_DTR | TIOCM_RTS) & ~linesBefore, false);
   }
 }
 

@@ -5,6 +5,6 @@
 namespace tarvesk_posix {
 
 bool readModemLines(int fd, int &lines);
-bool changeModemLine(int fd, int line, bool on);
+bool changeModemLines(int fd, int lines, bool on);
 
 }  // namespace tarvesk_posix
