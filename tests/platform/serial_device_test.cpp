@@ -132,7 +132,7 @@ TEST(SerialDevice, AHandleOfTheOtherKindIsRefused) {
   HANDLE port = openByName(u"COM1");
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Active", 0, KEY_QUERY_VALUE, &key),
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Active", 0, KEY_ENUMERATE_SUB_KEYS, &key),
             ERROR_SUCCESS);
 
   EXPECT_FALSE(CloseHandle(key));

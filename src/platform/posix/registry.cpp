@@ -1,5 +1,9 @@
+// The registry as the port list reads it: HKEY_LOCAL_MACHINE\Drivers\Active,
+// opened to enumerate its subkeys, which are the active ports as the port
+// namespace had them when the key was opened; each opened to query its one
+// string value, "Name" (the port's name and a colon). Any other call is
+// refused with ERROR_INVALID_PARAMETER.
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -8,7 +12,6 @@
 
 #include "platform/platform.h"
 #include "platform/posix/handle_tag.h"
-#include "platform/posix/last_error.h"
 #include "platform/posix/port_namespace.h"
 #include "platform/posix/utf_conversion.h"
 
@@ -31,43 +34,39 @@ struct HKEY__ {
 
 namespace {
 
-// Everything that could change a key; this registry is read only.
-constexpr REGSAM kWriteAccess = 0x0002 | 0x0004 | 0x0020 |  // set value, create subkey, link
-                                0x00010000 | 0x00040000 | 0x00080000 |  // delete, DAC, owner
-                                0x10000000 | 0x40000000;                // generic all, write
-
-// HKEY_CLASSES_ROOT to HKEY_DYN_DATA: handles that are never opened or freed.
-// Like HKEY_LOCAL_MACHINE they are 32-bit values widened with their sign.
-bool isPredefined(HKEY key) {
-  const auto value = reinterpret_cast<std::intptr_t>(key);
-  return value >= static_cast<LONG>(0x80000000u) && value <= static_cast<LONG>(0x80000006u);
+// A key this layer made, of the given kind; null for anything else.
+HKEY__ *ownKey(HKEY key, KeyKind kind) {
+  HKEY__ *own = key == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_posix::recordBehind<HKEY__>(key);
+  return own != nullptr && own->kind == kind ? own : nullptr;
 }
 
-HKEY__ *ownKey(HKEY key) {
-  return isPredefined(key) ? nullptr : tarvesk_posix::recordBehind<HKEY__>(key);
+bool isNamed(LPCWSTR name, const std::u16string &expected) {
+  return name != nullptr && name == expected;
 }
 
-// Registry key and value names ignore case, as on Windows.
-bool sameNameIgnoringCase(LPCWSTR name, const std::u16string &expected) {
-  const auto fold = [](char16_t unit) {
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-  };
-  std::size_t i = 0;
-  for (; i < expected.size(); ++i) {
-    if (name[i] == 0 || fold(name[i]) != fold(expected[i])) {
-      return false;
-    }
+// Why the port directory could not be read, as the registry says it.
+LONG errorOfListing(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_GEN_FAILURE;
   }
-  return name[i] == 0;
 }
 
-LONG openActiveDrivers(REGSAM access, PHKEY result) {
-  if ((access & kWriteAccess) != 0) {
-    return ERROR_ACCESS_DENIED;
-  }
+LONG openActiveDrivers(PHKEY result) {
   const tarvesk_posix::PortListing listing = tarvesk_posix::readActivePorts();
   if (listing.error != 0) {
-    return static_cast<LONG>(tarvesk_posix::win32Error(listing.error));
+    return errorOfListing(listing.error);
   }
   auto key = std::make_unique<HKEY__>();
   for (const tarvesk_posix::PortEntry &port : listing.ports) {
@@ -77,14 +76,9 @@ LONG openActiveDrivers(REGSAM access, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
-LONG openPort(const HKEY__ &activeDrivers, LPCWSTR name, REGSAM access, PHKEY result) {
-  // Port names are file names, so they keep their case.
-  const std::u16string wanted(name);
+LONG openPort(const HKEY__ &activeDrivers, LPCWSTR name, PHKEY result) {
   for (const std::u16string &subkey : activeDrivers.subkeys) {
-    if (subkey == wanted) {
-      if ((access & kWriteAccess) != 0) {
-        return ERROR_ACCESS_DENIED;
-      }
+    if (subkey == name) {
       auto key = std::make_unique<HKEY__>();
       key->kind = KeyKind::kPort;
       key->nameValue = subkey + u':';
@@ -97,30 +91,27 @@ LONG openPort(const HKEY__ &activeDrivers, LPCWSTR name, REGSAM access, PHKEY re
 
 }  // namespace
 
-LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult) {
-  if (phkResult == nullptr) {
+  if (phkResult == nullptr || ulOptions != 0 || lpSubKey == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
   *phkResult = nullptr;
   try {
     if (hKey == HKEY_LOCAL_MACHINE) {
-      if (lpSubKey == nullptr || !sameNameIgnoringCase(lpSubKey, u"Drivers\\Active")) {
-        return ERROR_FILE_NOT_FOUND;
+      if (!isNamed(lpSubKey, u"Drivers\\Active") || samDesired != KEY_ENUMERATE_SUB_KEYS) {
+        return ERROR_INVALID_PARAMETER;
       }
-      return openActiveDrivers(samDesired, phkResult);
+      return openActiveDrivers(phkResult);
     }
-    if (isPredefined(hKey)) {
-      return ERROR_FILE_NOT_FOUND;
-    }
-    const HKEY__ *parent = ownKey(hKey);
+    const HKEY__ *parent = ownKey(hKey, KeyKind::kActiveDrivers);
     if (parent == nullptr) {
       return ERROR_INVALID_HANDLE;
     }
-    if (parent->kind != KeyKind::kActiveDrivers || lpSubKey == nullptr) {
-      return ERROR_FILE_NOT_FOUND;
+    if (samDesired != KEY_QUERY_VALUE) {
+      return ERROR_INVALID_PARAMETER;
     }
-    return openPort(*parent, lpSubKey, samDesired, phkResult);
+    return openPort(*parent, lpSubKey, phkResult);
   } catch (const std::bad_alloc &) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
@@ -128,59 +119,41 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samD
 
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                    LPWSTR lpClass, LPDWORD lpcchClass, FILETIME *lpftLastWriteTime) {
-  const HKEY__ *key = ownKey(hKey);
+  const HKEY__ *key = ownKey(hKey, KeyKind::kActiveDrivers);
   if (key == nullptr) {
-    return isPredefined(hKey) ? ERROR_NO_MORE_ITEMS : ERROR_INVALID_HANDLE;
+    return ERROR_INVALID_HANDLE;
   }
-  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
-      (lpClass != nullptr && lpcchClass == nullptr)) {
+  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr || lpClass != nullptr ||
+      lpcchClass != nullptr || lpftLastWriteTime != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
   if (dwIndex >= key->subkeys.size()) {
     return ERROR_NO_MORE_ITEMS;
   }
+  // The count is in units: the buffer's on the way in, the name's (without
+  // its terminator) on the way out.
   const std::u16string &name = key->subkeys[dwIndex];
-  // The count is in units and must leave room for the terminator; on success
-  // it becomes the name's length without it.
-  if (name.size() + 1 > *lpcchName || (lpClass != nullptr && *lpcchClass < 1)) {
+  if (name.size() + 1 > *lpcchName) {
     return ERROR_MORE_DATA;
   }
   std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
   *lpcchName = static_cast<DWORD>(name.size());
-  if (lpClass != nullptr) {
-    lpClass[0] = 0;
-    *lpcchClass = 0;
-  }
-  if (lpftLastWriteTime != nullptr) {
-    *lpftLastWriteTime = FILETIME{};
-  }
   return ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-  const HKEY__ *key = ownKey(hKey);
+  const HKEY__ *key = ownKey(hKey, KeyKind::kPort);
   if (key == nullptr) {
-    return isPredefined(hKey) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+    return ERROR_INVALID_HANDLE;
   }
-  if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
+  if (!isNamed(lpValueName, u"Name") || lpReserved != nullptr || lpType != nullptr ||
+      lpData == nullptr || lpcbData == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (key->kind != KeyKind::kPort || lpValueName == nullptr ||
-      !sameNameIgnoringCase(lpValueName, u"Name")) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  // The size is in bytes, terminator included.
+  // The size is in bytes, terminator included; one too small for the value
+  // gets the size it needs.
   const auto size = static_cast<DWORD>((key->nameValue.size() + 1) * sizeof(WCHAR));
-  if (lpType != nullptr) {
-    *lpType = REG_SZ;
-  }
-  if (lpData == nullptr) {
-    if (lpcbData != nullptr) {
-      *lpcbData = size;
-    }
-    return ERROR_SUCCESS;
-  }
   if (*lpcbData < size) {
     *lpcbData = size;
     return ERROR_MORE_DATA;
@@ -191,10 +164,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 }
 
 LONG RegCloseKey(HKEY hKey) {
-  if (isPredefined(hKey)) {
-    return ERROR_SUCCESS;
-  }
-  HKEY__ *key = ownKey(hKey);
+  HKEY__ *key = hKey == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_posix::recordBehind<HKEY__>(hKey);
   if (key == nullptr) {
     return ERROR_INVALID_HANDLE;
   }
