@@ -244,9 +244,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 LONG RegCloseKey(HKEY hKey);
 
 // Text on 16-bit units. C++ overloads, so they never clash with the C
-// library's wchar_t functions of the same names. wsprintfW knows %d, %i, %u,
-// %s and %%, with the sizes l and h but no flags, width or precision; any
-// other conversion is written as its letter.
+// library's wchar_t functions of the same names. wsprintfW knows %d alone.
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 std::size_t wcslen(LPCWSTR text);
 int wcsncmp(LPCWSTR left, LPCWSTR right, std::size_t count);

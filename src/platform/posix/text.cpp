@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdarg>
 
 #include "platform/platform.h"
@@ -8,87 +9,51 @@ namespace {
 // included, whatever the caller's buffer holds.
 constexpr std::size_t kFormatLimit = 1024;
 
-// Appends to a buffer of kFormatLimit units, silently dropping what would not
-// fit before the terminator.
-class FormatOutput {
- public:
-  explicit FormatOutput(LPWSTR buffer) : buffer(buffer) {}
+}  // namespace
 
-  void put(WCHAR unit) {
+// %d is the one conversion the library formats with; any other ends the text
+// where it stands and the call fails (-1, errno EINVAL).
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::size_t count = 0;
+  const auto put = [&](WCHAR unit) {
     if (count < kFormatLimit - 1) {
       buffer[count++] = unit;
     }
-  }
-  void put(LPCWSTR text) {
-    for (; *text != 0; ++text) {
-      put(*text);
+  };
+  bool failed = false;
+  for (LPCWSTR p = format; *p != 0; ++p) {
+    if (*p != u'%') {
+      put(*p);
+      continue;
     }
-  }
-  void putDecimal(unsigned long long magnitude, bool negative) {
-    WCHAR digits[24];
+    if (*++p != u'd') {
+      failed = true;
+      break;
+    }
+    const int value = va_arg(args, int);
+    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : value;
+    WCHAR digits[10];
     std::size_t length = 0;
     do {
       digits[length++] = static_cast<WCHAR>(u'0' + magnitude % 10);
       magnitude /= 10;
     } while (magnitude != 0);
-    if (negative) {
+    if (value < 0) {
       put(u'-');
     }
     while (length > 0) {
       put(digits[--length]);
     }
   }
-  int finish() {
-    buffer[count] = 0;
-    return static_cast<int>(count);
-  }
-
- private:
-  LPWSTR buffer;
-  std::size_t count = 0;
-};
-
-}  // namespace
-
-int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-  va_list args;
-  va_start(args, format);
-  FormatOutput out(buffer);
-  for (LPCWSTR p = format; *p != 0; ++p) {
-    if (*p != u'%') {
-      out.put(*p);
-      continue;
-    }
-    ++p;
-    // Win32 sizes: 'l' is 32 bits there, the same as int, and 'h' is promoted.
-    while (*p == u'l' || *p == u'h') {
-      ++p;
-    }
-    if (*p == 0) {
-      break;
-    }
-    switch (*p) {
-      case u'd':
-      case u'i': {
-        const long long value = va_arg(args, int);
-        out.putDecimal(static_cast<unsigned long long>(value < 0 ? -value : value), value < 0);
-        break;
-      }
-      case u'u':
-        out.putDecimal(va_arg(args, unsigned int), false);
-        break;
-      case u's': {
-        LPCWSTR text = va_arg(args, LPCWSTR);
-        out.put(text != nullptr ? text : u"(null)");
-        break;
-      }
-      default:  // "%%" and unknown conversions give the character itself
-        out.put(*p);
-        break;
-    }
-  }
   va_end(args);
-  return out.finish();
+  buffer[count] = 0;
+  if (failed) {
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int>(count);
 }
 
 std::size_t wcslen(LPCWSTR text) {
