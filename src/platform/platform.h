@@ -211,8 +211,8 @@ static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 // are 0. SetCommMask takes EV_RXCHAR alone, since no other event would ever
 // end a WaitCommEvent. Calls on one handle from several threads run side by
 // side, as on an overlapped handle: SetCommMask ends a WaitCommEvent in
-// progress (TRUE, no event), and a handle has one wait at a time. GetLastError
-// is errno, translated.
+// progress (TRUE, no event), and a handle has one wait at a time. A call that
+// fails leaves errno saying why (EINVAL for an argument it does not take).
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -229,7 +229,6 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, OVERLAPPED *lpOverlapped);
-DWORD GetLastError();
 void Sleep(DWORD dwMilliseconds);
 
 // Registry, read only (asking to write gives ERROR_ACCESS_DENIED): the key

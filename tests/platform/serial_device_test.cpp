@@ -66,7 +66,7 @@ TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
   ASSERT_TRUE(SetCommState(owner, &dcb));
 
   EXPECT_EQ(openByName(pty.slaveName()), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(errno, EWOULDBLOCK) << "the device's lock is held";
   EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, 19200u);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(owner, "ok", 2, &written, nullptr));
@@ -102,7 +102,7 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
     EXPECT_TRUE(CloseHandle(port));
   }
   EXPECT_EQ(openByName(u"COM8:"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(openByName(u"/dev/null"), INVALID_HANDLE_VALUE) << "not a tty";
   EXPECT_EQ(openByName(u"/nonexistent/ttyS0"), INVALID_HANDLE_VALUE);
 
@@ -110,18 +110,18 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 }
 
-// Out of descriptors, the open fails as Win32's does when it has no handle left.
-TEST(SerialDevice, OutOfDescriptorsIsTooManyOpenFiles) {
+// Out of descriptors, the open fails.
+TEST(SerialDevice, OutOfDescriptorsTheOpenFails) {
   PseudoTerminal pty;
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
   const rlimit none{0, limit.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
   const HANDLE port = openByName(pty.slaveName());
-  const DWORD error = GetLastError();
+  const int error = errno;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
   EXPECT_EQ(port, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(error, DWORD{ERROR_TOO_MANY_OPEN_FILES});
+  EXPECT_EQ(error, EMFILE);
 }
 
 // A registry key is no serial device, nor a serial device a registry key.
@@ -136,7 +136,7 @@ TEST(SerialDevice, AHandleOfTheOtherKindIsRefused) {
             ERROR_SUCCESS);
 
   EXPECT_FALSE(CloseHandle(key));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+  EXPECT_EQ(errno, EBADF);
   EXPECT_EQ(RegCloseKey(static_cast<HKEY>(port)), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_TRUE(CloseHandle(port));

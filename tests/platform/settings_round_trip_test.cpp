@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -225,7 +226,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
 
     DCB given = wanted;
     const BOOL result = SetCommState(port, &given);
-    const DWORD error = GetLastError();
+    const int error = errno;
     EXPECT_TRUE(sameBytes(given, wanted)) << "SetCommState wrote to the caller's DCB";
     ASSERT_EQ(result != FALSE, honourable(wanted, anyRate));
 
@@ -239,7 +240,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
       ASSERT_TRUE(sameBytes(reported, expected)) << "GetCommState does not give the DCB back";
       expectKernelHolds(held, wanted);
     } else {
-      EXPECT_EQ(error, DWORD{ERROR_INVALID_PARAMETER});
+      EXPECT_EQ(error, EINVAL);
       ASSERT_TRUE(sameBytes(reported, reportedBefore)) << "a refused DCB changed GetCommState";
       ASSERT_TRUE(sameBytes(held, heldBefore)) << "a refused DCB changed the device";
     }

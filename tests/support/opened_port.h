@@ -21,7 +21,7 @@ class OpenedPort : public testing::Test {
   }
   void TearDown() override { CloseHandle(port); }
 
-  // SetCommState refuses wanted with ERROR_INVALID_PARAMETER, and neither the
+  // SetCommState refuses wanted as an invalid argument (EINVAL), and neither the
   // device nor GetCommState shows a trace of it.
   void expectRefusedWithoutATrace(const DCB &wanted);
 

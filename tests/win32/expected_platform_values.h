@@ -172,7 +172,6 @@
   X(WaitCommEvent, BOOL, WINAPI, (HANDLE, LPDWORD, OVERLAPPED *))                       \
   X(ReadFile, BOOL, WINAPI, (HANDLE, LPVOID, DWORD, LPDWORD, OVERLAPPED *))             \
   X(WriteFile, BOOL, WINAPI, (HANDLE, LPCVOID, DWORD, LPDWORD, OVERLAPPED *))           \
-  X(GetLastError, DWORD, WINAPI, ())                                                    \
   X(Sleep, void, WINAPI, (DWORD))                                                       \
   X(RegOpenKeyExW, LONG, WINAPI, (HKEY, LPCWSTR, DWORD, REGSAM, PHKEY))                 \
   X(RegEnumKeyExW, LONG, WINAPI,                                                        \
