@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,13 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
   EXPECT_EQ(openByName(u"COM8:"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(openByName(u"/dev/null"), INVALID_HANDLE_VALUE) << "not a tty";
+  // Shared, or for overlapped I/O: not the way the library opens a port.
+  for (const auto &[share, flags] : {std::pair<DWORD, DWORD>{1, 0}, {0, 0x40000000u}}) {
+    EXPECT_EQ(CreateFileW(u"COM7", GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                          flags, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(errno, EINVAL);
+  }
   EXPECT_EQ(openByName(u"/nonexistent/ttyS0"), INVALID_HANDLE_VALUE);
 
   EXPECT_FALSE(CloseHandle(nullptr));

@@ -67,7 +67,8 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 // no event). Readable does not promise input: another reader of the device
 // may take it first, so the caller's count of the queue decides.
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
-  PortRecord *port = tarvesk_posix::recordFor(hFile, lpOverlapped == nullptr);
+  PortRecord *port =
+      tarvesk_posix::recordFor(hFile, lpEvtMask != nullptr && lpOverlapped == nullptr);
   if (port == nullptr) {
     return FALSE;
   }
@@ -96,8 +97,6 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
       break;
     }
   }
-  if (lpEvtMask != nullptr) {
-    *lpEvtMask = events;
-  }
+  *lpEvtMask = events;
   return TRUE;
 }

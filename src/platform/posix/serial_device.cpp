@@ -26,9 +26,6 @@ using tarvesk_posix::PortRecord;
 using tarvesk_posix::TtySettings;
 using Clock = std::chrono::steady_clock;
 
-// Win32's flag for overlapped I/O, which this layer does not offer.
-constexpr DWORD kFileFlagOverlapped = 0x40000000u;
-
 // How long CloseHandle lets queued output drain: it stops waiting once the
 // queue has not shrunk for kStalledDrain (a line held by flow control or
 // with no cable), and in any case after kLongestDrain.
@@ -94,11 +91,15 @@ bool drainOutput(int fd) {
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
-                   SECURITY_ATTRIBUTES * /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
-  if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING ||
-      (dwFlagsAndAttributes & kFileFlagOverlapped) != 0) {
+// Opens a device the one way the library does: an existing one, for reading
+// and writing, for exclusive use, synchronous.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (lpFileName == nullptr || dwDesiredAccess != (GENERIC_READ | GENERIC_WRITE) ||
+      dwShareMode != 0 || lpSecurityAttributes != nullptr ||
+      dwCreationDisposition != OPEN_EXISTING || dwFlagsAndAttributes != 0 ||
+      hTemplateFile != nullptr) {
     errno = EINVAL;
     return INVALID_HANDLE_VALUE;
   }
