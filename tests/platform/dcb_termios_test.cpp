@@ -1,7 +1,7 @@
 // The pure DCB <-> termios mapping: every framing value, without a device.
 #include <gtest/gtest.h>
 
-#include "platform/posix/dcb_termios.h"
+#include "platform/posix/linux/dcb_termios.h"
 #include "serial/native_serial_port.h"
 
 using tarvesk_posix::dcbForTermios;

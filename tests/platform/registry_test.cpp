@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/port_namespace.h"
+#include "platform/posix/linux/port_namespace.h"
 #include "pseudo_terminal.h"
 #include "scoped_environment.h"
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/posix/hang_up.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <type_traits>
 
-#include "platform/posix/kernel_termios.h"
+#include "platform/posix/linux/kernel_termios.h"
 
 namespace tarvesk_posix {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/handle_tag.h"
-#include "platform/posix/port_namespace.h"
-#include "platform/posix/utf_conversion.h"
+#include "platform/posix/linux/port_namespace.h"
+#include "platform/posix/linux/utf_conversion.h"
+#include "platform/posix/win32_calls/handle_tag.h"
 
 namespace {
 

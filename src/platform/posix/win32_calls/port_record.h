@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
-#include "platform/posix/handle_tag.h"
+#include "platform/posix/win32_calls/handle_tag.h"
 
 namespace tarvesk_posix {
 

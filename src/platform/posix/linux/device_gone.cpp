@@ -1,4 +1,4 @@
-#include "platform/posix/hang_up.h"
+#include "platform/posix/linux/device_gone.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>

@@ -1,5 +1,5 @@
 // Time-outs: kept in the handle's record and applied by ReadFile/WriteFile.
-#include "platform/posix/port_record.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   const tarvesk_posix::PortRecord *port =

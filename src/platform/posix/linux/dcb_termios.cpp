@@ -1,4 +1,4 @@
-#include "platform/posix/dcb_termios.h"
+#include "platform/posix/linux/dcb_termios.h"
 
 #include <algorithm>
 #include <iterator>

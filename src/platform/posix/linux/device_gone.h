@@ -11,7 +11,7 @@
 // the device.
 #include <sys/types.h>
 
-#include "platform/posix/port_record.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace tarvesk_posix {
 

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/platform.h"
-#include "platform/posix/kernel_termios.h"
+#include "platform/posix/linux/kernel_termios.h"
 
 namespace tarvesk_posix {
 

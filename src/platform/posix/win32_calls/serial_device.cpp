@@ -14,11 +14,11 @@
 #include <new>
 #include <string>
 
-#include "platform/posix/dcb_termios.h"
-#include "platform/posix/hang_up.h"
-#include "platform/posix/modem_lines.h"
-#include "platform/posix/port_namespace.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/linux/port_namespace.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 

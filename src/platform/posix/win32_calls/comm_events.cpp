@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/posix/hang_up.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 using tarvesk_posix::PortRecord;
 

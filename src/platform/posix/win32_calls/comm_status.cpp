@@ -1,8 +1,8 @@
 // The input queue, and whether the device is gone: ClearCommError.
 #include <cerrno>
 
-#include "platform/posix/hang_up.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 // Fails once the device is gone, which is what ends a reader's wait for
 // input. Only the input queue is counted: the error word, the hold flags and

@@ -4,10 +4,10 @@
 
 #include <cerrno>
 
-#include "platform/posix/dcb_termios.h"
-#include "platform/posix/hang_up.h"
-#include "platform/posix/modem_lines.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Raising DTR or RTS: EscapeCommFunction.
 #include <sys/ioctl.h>
 
-#include "platform/posix/modem_lines.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace tarvesk_posix {
 
