@@ -11,17 +11,17 @@ namespace {
 
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 
-void markGone(PortRecord &port) { port.hungUp = true; }
+void markGone(Tty &tty) { tty.gone = true; }
 
 // FIONREAD: what the line discipline holds. A hung-up tty answers every ioctl
 // with EIO, which marks the device gone.
-bool countInput(PortRecord &port, int &queued) {
-  if (ioctl(port.fd, FIONREAD, &queued) == 0) {
+bool countInput(Tty &tty, int &queued) {
+  if (ioctl(tty.fd, FIONREAD, &queued) == 0) {
     return true;
   }
   queued = 0;
   if (errno == EIO) {
-    markGone(port);
+    markGone(tty);
   }
   return false;
 }
@@ -34,31 +34,31 @@ short eventsNow(int fd) {
 
 }  // namespace
 
-bool isGone(const PortRecord &port) { return port.hungUp; }
+bool isGone(const Tty &tty) { return tty.gone; }
 
-bool transferShowsGone(PortRecord &port, ssize_t result) {
+bool transferShowsGone(Tty &tty, ssize_t result) {
   if (result == 0) {
-    return pollShowsGone(port, eventsNow(port.fd));
+    return pollShowsGone(tty, eventsNow(tty.fd));
   }
   if (errno != EIO) {
     return false;
   }
-  markGone(port);
+  markGone(tty);
   return true;
 }
 
-bool pollShowsGone(PortRecord &port, short revents) {
+bool pollShowsGone(Tty &tty, short revents) {
   if ((revents & kHangUpEvents) == 0) {
     return false;
   }
-  markGone(port);
+  markGone(tty);
   return true;
 }
 
-bool queuedInput(PortRecord &port, int &queued) {
+bool queuedInput(Tty &tty, int &queued) {
   queued = 0;
   // Once a read has found the device gone, nothing more can be read from it.
-  if (isGone(port) || !countInput(port, queued)) {
+  if (isGone(tty) || !countInput(tty, queued)) {
     return false;
   }
   if (queued > 0) {
@@ -67,16 +67,16 @@ bool queuedInput(PortRecord &port, int &queued) {
   // FIONREAD counts only what the line discipline holds, not what the kernel
   // is still handing it from the driver; poll() waits for that hand-over, so
   // input that has arrived is counted now rather than after a wait for it.
-  const short revents = eventsNow(port.fd);
+  const short revents = eventsNow(tty.fd);
   if ((revents & POLLIN) != 0) {
-    if (!countInput(port, queued)) {
+    if (!countInput(tty, queued)) {
       return false;
     }
     if (queued > 0) {
       return true;
     }
   }
-  return !pollShowsGone(port, revents);
+  return !pollShowsGone(tty, revents);
 }
 
 }  // namespace tarvesk_posix

@@ -11,23 +11,23 @@
 // the device.
 #include <sys/types.h>
 
-#include "platform/posix/win32_calls/port_record.h"
+#include "platform/posix/linux/tty.h"
 
 namespace tarvesk_posix {
 
-bool isGone(const PortRecord &port);
+bool isGone(const Tty &tty);
 
 // result of a read() or write() that moved nothing, with errno where it is
 // -1: EIO means gone; so does a read of 0 bytes if poll() then reports a
 // hang-up. A live tty reads 0 bytes when another program has set its VMIN to
 // 0 and nothing is queued.
-bool transferShowsGone(PortRecord &port, ssize_t result);
+bool transferShowsGone(Tty &tty, ssize_t result);
 
 // revents of a poll() on the device: POLLHUP, POLLERR or POLLNVAL mean gone.
-bool pollShowsGone(PortRecord &port, short revents);
+bool pollShowsGone(Tty &tty, short revents);
 
 // The bytes waiting to be read, without waiting; false once the device is
 // gone and nothing is left to read.
-bool queuedInput(PortRecord &port, int &queued);
+bool queuedInput(Tty &tty, int &queued);
 
 }  // namespace tarvesk_posix

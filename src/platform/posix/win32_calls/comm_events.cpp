@@ -80,8 +80,8 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
     return FALSE;
   }
   DWORD events = 0;
-  while (!tarvesk_posix::isGone(*port)) {
-    pollfd waits[] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
+  while (!tarvesk_posix::isGone(port->tty)) {
+    pollfd waits[] = {{port->tty.fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
     if (poll(waits, 2, -1) < 0) {
       if (errno == EINTR) {
         continue;
@@ -89,7 +89,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
       return FALSE;
     }
     if ((waits[1].revents != 0 && maskChangedSince(*port, changesAtStart)) ||
-        tarvesk_posix::pollShowsGone(*port, waits[0].revents)) {
+        tarvesk_posix::pollShowsGone(port->tty, waits[0].revents)) {
       break;
     }
     if ((waits[0].revents & POLLIN) != 0) {

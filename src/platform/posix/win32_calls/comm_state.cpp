@@ -17,23 +17,23 @@ using tarvesk_posix::TtySettings;
 // Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
 // has no line to frame characters on: when it refuses only the character size
 // or parity, the rest is applied with the framing it can hold.
-bool applyLineSetting(const PortRecord &port, const TtySettings &wanted) {
-  const bool set = tarvesk_posix::writeTermios(port.fd, wanted);
+bool applyLineSetting(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
+  const bool set = tarvesk_posix::writeTermios(tty.fd, wanted);
   const int setError = errno;
   TtySettings held{};
-  const bool readBack = tarvesk_posix::readTermios(port.fd, held);
+  const bool readBack = tarvesk_posix::readTermios(tty.fd, held);
   if (set && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
     return true;
   }
   const bool framingRefused =
       (!set && setError == EINVAL) ||
       (set && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
-  if (!port.isPseudoTerminal || !framingRefused) {
+  if (!tty.isPseudoTerminal || !framingRefused) {
     return false;
   }
   const TtySettings framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
-  return tarvesk_posix::writeTermios(port.fd, framed) &&
-         tarvesk_posix::readTermios(port.fd, held) && tarvesk_posix::holdsLineSetting(held, framed);
+  return tarvesk_posix::writeTermios(tty.fd, framed) && tarvesk_posix::readTermios(tty.fd, held) &&
+         tarvesk_posix::holdsLineSetting(held, framed);
 }
 
 // DTR and RTS on, as the DCB asks, and checked.
@@ -71,12 +71,12 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   // A pulled-out adapter may still answer ioctls; it has no line to set.
-  if (tarvesk_posix::isGone(*port)) {
+  if (tarvesk_posix::isGone(port->tty)) {
     errno = EIO;
     return FALSE;
   }
   TtySettings before{};
-  if (!tarvesk_posix::readTermios(port->fd, before)) {
+  if (!tarvesk_posix::readTermios(port->tty.fd, before)) {
     return FALSE;
   }
   const std::optional<TtySettings> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
@@ -85,13 +85,13 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   int linesBefore = 0;
-  const bool hasModemLines = tarvesk_posix::readModemLines(port->fd, linesBefore);
+  const bool hasModemLines = tarvesk_posix::readModemLines(port->tty.fd, linesBefore);
   if (!hasModemLines && errno != ENOTTY && errno != EINVAL) {
     return FALSE;  // the device did not answer at all
   }
 
-  if (!applyLineSetting(*port, *wanted) || (hasModemLines && !raiseModemLines(port->fd))) {
-    restore(port->fd, before, hasModemLines, linesBefore);
+  if (!applyLineSetting(port->tty, *wanted) || (hasModemLines && !raiseModemLines(port->tty.fd))) {
+    restore(port->tty.fd, before, hasModemLines, linesBefore);
     errno = EINVAL;
     return FALSE;
   }

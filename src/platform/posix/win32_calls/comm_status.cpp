@@ -14,7 +14,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     return FALSE;
   }
   int inQueue = 0;
-  if (!tarvesk_posix::queuedInput(*port, inQueue)) {
+  if (!tarvesk_posix::queuedInput(port->tty, inQueue)) {
     errno = EIO;
     return FALSE;
   }

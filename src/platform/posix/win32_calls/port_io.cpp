@@ -56,7 +56,7 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
   if (port == nullptr) {
     return nullptr;
   }
-  if (tarvesk_posix::isGone(*port)) {
+  if (tarvesk_posix::isGone(port->tty)) {
     errno = EIO;
     return nullptr;
   }
@@ -87,7 +87,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   DWORD got = 0;
   bool failed = false;
   while (got < nNumberOfBytesToRead) {
-    const ssize_t n = read(port->fd, buffer + got, nNumberOfBytesToRead - got);
+    const ssize_t n = read(port->tty.fd, buffer + got, nNumberOfBytesToRead - got);
     if (n > 0) {
       got += static_cast<DWORD>(n);
       continue;
@@ -97,12 +97,12 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     }
     // Nothing more to read now (EAGAIN, or 0 bytes where VMIN is 0), or a
     // device that failed.
-    failed = tarvesk_posix::transferShowsGone(*port, n) || (n < 0 && errno != EAGAIN);
+    failed = tarvesk_posix::transferShowsGone(port->tty, n) || (n < 0 && errno != EAGAIN);
     break;
   }
   *lpNumberOfBytesRead = got;
   if (failed && got == 0) {
-    if (tarvesk_posix::isGone(*port)) {
+    if (tarvesk_posix::isGone(port->tty)) {
       errno = EIO;
     }
     return FALSE;
@@ -129,7 +129,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   DWORD sent = 0;
   BOOL result = TRUE;
   while (sent < nNumberOfBytesToWrite) {
-    const ssize_t n = write(port->fd, bytes + sent, nNumberOfBytesToWrite - sent);
+    const ssize_t n = write(port->tty.fd, bytes + sent, nNumberOfBytesToWrite - sent);
     if (n > 0) {
       sent += static_cast<DWORD>(n);
       continue;
@@ -138,7 +138,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       continue;
     }
     if (n < 0 && errno != EAGAIN) {
-      tarvesk_posix::transferShowsGone(*port, n);
+      tarvesk_posix::transferShowsGone(port->tty, n);
       result = FALSE;
       break;
     }
@@ -148,7 +148,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                                        nNumberOfBytesToWrite +
                                                    t.WriteTotalTimeoutConstant);
     }
-    const int ready = waitForRoom(port->fd, deadline);
+    const int ready = waitForRoom(port->tty.fd, deadline);
     if (ready == 0) {
       break;  // time-out
     }
@@ -156,7 +156,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       result = FALSE;
       break;
     }
-    if ((ready & POLLOUT) == 0 && tarvesk_posix::pollShowsGone(*port, ready)) {
+    if ((ready & POLLOUT) == 0 && tarvesk_posix::pollShowsGone(port->tty, ready)) {
       errno = EIO;  // no room will ever come
       result = FALSE;
       break;

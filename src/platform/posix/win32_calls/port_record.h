@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/posix/linux/tty.h"
 #include "platform/posix/win32_calls/handle_tag.h"
 
 namespace tarvesk_posix {
@@ -14,11 +15,7 @@ namespace tarvesk_posix {
 struct PortRecord {
   static constexpr HandleKind kTag = HandleKind::kSerialDevice;
   HandleKind tag = kTag;
-  int fd = -1;
-  bool isPseudoTerminal = false;  // Unix98 pty slave: no line, no modem lines, no framing
-  // Set by hang_up.cpp once the device is found gone. Read by other threads
-  // while one waits for input, hence atomic.
-  std::atomic<bool> hungUp{false};
+  Tty tty;
   DCB dcb{};  // the settings last accepted, as GetCommState reports them
   COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return at once, writes have no limit
   // SetCommMask may come from another thread while WaitCommEvent runs, and

@@ -164,10 +164,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     errno = ENOMEM;
     return INVALID_HANDLE_VALUE;
   }
-  port->isPseudoTerminal = isPseudoTerminalSlave(device.fd);
+  port->tty.isPseudoTerminal = isPseudoTerminalSlave(device.fd);
   port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
                                            !hasModemLines || (lines & TIOCM_RTS) != 0);
-  port->fd = device.release();
+  port->tty.fd = device.release();
   port->wakeFd = wake.release();
   return port;
 }
@@ -180,10 +180,10 @@ BOOL CloseHandle(HANDLE hObject) {
   // Whatever a stuck line did not let leave is dropped, so close() itself
   // cannot wait on it. Only then: on a pseudo-terminal the flush would empty
   // the peer's input instead, losing bytes that were already delivered.
-  if (tarvesk_posix::isGone(*port) || drainOutput(port->fd)) {
-    ioctl(port->fd, TCFLSH, TCOFLUSH);
+  if (tarvesk_posix::isGone(port->tty) || drainOutput(port->tty.fd)) {
+    ioctl(port->tty.fd, TCFLSH, TCOFLUSH);
   }
-  close(port->fd);  // also releases the flock
+  close(port->tty.fd);  // also releases the flock
   close(port->wakeFd);
   delete port;
   return TRUE;
