@@ -17,7 +17,7 @@ import org.junit.jupiter.api.Timeout;
  * every later call returns instead of waiting (how soon is a figure of the benchmark).
  */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class HangUpTest extends OnConnectedPort {
+class DeviceGoneTest extends OnConnectedPort {
   @Test
   void aReadAfterTheHangUpIsMinusOne() throws Throwable {
     com1.modem.hangUp();
