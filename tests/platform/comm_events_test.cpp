@@ -1,5 +1,5 @@
-// Waiting for input: WaitCommEvent sleeps until a byte or a hang-up, and
-// ClearCommError tells the two apart.
+// Waiting for input: WaitCommEvent sleeps until a byte comes or the device is
+// gone, and ClearCommError tells the two apart.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>

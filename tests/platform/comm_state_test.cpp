@@ -1,4 +1,4 @@
-// Line settings and modem functions on a pseudo-terminal: what the kernel
+// The comm state and escape functions on a pseudo-terminal: what the kernel
 // holds, what GetCommState reports, and that a refusal changes nothing.
 #include <termios.h>
 

@@ -14,7 +14,7 @@ namespace {
 DCB plainDcb() {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
-  NativeSerialPort::setDefaultLineSettings(dcb);
+  NativeSerialPort::setDefaultCommState(dcb);
   return dcb;
 }
 

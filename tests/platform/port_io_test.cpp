@@ -85,7 +85,7 @@ TEST_F(PortIo, WriteToAPeerThatNeverDrainsGivesUpAfterItsTimeout) {
 
 // Another program may set VMIN to 0 on the device (its settings are shared by
 // all who open it): a read of an empty tty then returns 0 bytes, which says
-// nothing about a hang-up.
+// nothing of the device being gone.
 TEST_F(PortIo, AReadOfNothingWithVminZeroLeavesTheDeviceLive) {
   termios shared{};
   ASSERT_EQ(tcgetattr(pty.slave(), &shared), 0);
@@ -98,7 +98,7 @@ TEST_F(PortIo, AReadOfNothingWithVminZeroLeavesTheDeviceLive) {
   EXPECT_EQ(readWithin(2s, 16, result), "x");
 }
 
-TEST_F(PortIo, AHungUpDeviceFailsReadsAndWrites) {
+TEST_F(PortIo, AGoneDeviceFailsReadsAndWrites) {
   pty.send("last");
   pty.closeMaster();
   BOOL result = TRUE;

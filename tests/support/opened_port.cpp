@@ -14,7 +14,7 @@ HANDLE openLikeTheLibrary(const std::u16string &name) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   GetCommState(port, &dcb);
-  NativeSerialPort::setDefaultLineSettings(dcb);
+  NativeSerialPort::setDefaultCommState(dcb);
   COMMTIMEOUTS timeouts{};
   GetCommTimeouts(port, &timeouts);
   NativeSerialPort::setDefaultTimeouts(timeouts);

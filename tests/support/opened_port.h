@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "pseudo_terminal.h"
 
-// The library's own open: CreateFileW, then the line settings and time-outs
+// The library's own open: CreateFileW, then the comm state and time-outs
 // NativeSerialPort sets.
 HANDLE openLikeTheLibrary(const std::u16string &name);
 

@@ -14,7 +14,7 @@ extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault { None, HungUp, ReadsNothing, RefusedRate, ApproximatedRate, NoTermios2 };
+enum class Fault { None, PulledOut, ReadsNothing, RefusedRate, ApproximatedRate, NoTermios2 };
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -43,7 +43,7 @@ void arm(Fault kind, dev_t device, int spared) {
 
 namespace device_seams {
 
-void hangUp(dev_t device, int spared) { arm(Fault::HungUp, device, spared); }
+void pullOut(dev_t device, int spared) { arm(Fault::PulledOut, device, spared); }
 
 void readNothing(dev_t device, int spared, int claimedInput) {
   claimed = claimedInput;
@@ -68,7 +68,7 @@ void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spa
 }  // namespace device_seams
 
 extern "C" ssize_t __wrap_read(int fd, void *buffer, size_t count) {
-  if (isFaulty(fd, Fault::HungUp) || isFaulty(fd, Fault::ReadsNothing)) {
+  if (isFaulty(fd, Fault::PulledOut) || isFaulty(fd, Fault::ReadsNothing)) {
     return 0;
   }
   return __real_read(fd, buffer, count);
@@ -85,7 +85,7 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     errno = ENOSYS;
     return -1;
   }
-  if (isFaulty(fd, Fault::HungUp)) {
+  if (isFaulty(fd, Fault::PulledOut)) {
     errno = EIO;
     return -1;
   }

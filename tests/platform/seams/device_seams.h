@@ -10,13 +10,13 @@
 // reaches the kernel unchanged.
 namespace device_seams {
 
-// A pulled-out adapter, as the kernel hangs its tty up: read() returns 0 and
+// A pulled-out adapter, as the kernel cuts its tty off: read() returns 0 and
 // every ioctl() fails with EIO. poll() still sees the live pseudo-terminal.
-void hangUp(dev_t device, int spared);
+void pullOut(dev_t device, int spared);
 
 // A device that polls readable (for input the test leaves in it), counts
 // claimedInput bytes and reads none: no state a live tty stays in, nor what
-// the kernel makes of a hung-up one.
+// the kernel makes of a gone one.
 void readNothing(dev_t device, int spared, int claimedInput);
 
 // A driver that refuses the speed rate: setting it fails with EINVAL.

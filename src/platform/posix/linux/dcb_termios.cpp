@@ -28,7 +28,7 @@ BYTE byteSizeOf(tcflag_t cflag) {
 // CTS, DSR or XON/XOFF.
 bool canHonour(const DCB &dcb) {
   if (!dcb.fBinary || dcb.BaudRate == 0) {
-    return false;  // Linux has no non-binary mode; rate 0 would hang the line up
+    return false;  // Linux has no non-binary mode; rate 0 would drop DTR and RTS
   }
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY) {
     return false;
@@ -136,7 +136,7 @@ DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   return dcb;
 }
 
-bool holdsLineSetting(const TtySettings &held, const TtySettings &wanted) {
+bool holdsSettings(const TtySettings &held, const TtySettings &wanted) {
   return (held.c_cflag & kControlBits) == (wanted.c_cflag & kControlBits) &&
          held.c_ospeed == wanted.c_ospeed && held.c_ispeed == wanted.c_ispeed &&
          (held.c_iflag & kInputBits) == (wanted.c_iflag & kInputBits) &&
@@ -149,7 +149,7 @@ bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
   TtySettings heldWithWantedFraming = held;
   heldWithWantedFraming.c_cflag &= ~kFramingBits;
   heldWithWantedFraming.c_cflag |= wanted.c_cflag & kFramingBits;
-  return holdsLineSetting(heldWithWantedFraming, wanted);
+  return holdsSettings(heldWithWantedFraming, wanted);
 }
 
 TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {

@@ -9,12 +9,12 @@ namespace tarvesk_posix {
 
 namespace {
 
-constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 
 void markGone(Tty &tty) { tty.gone = true; }
 
-// FIONREAD: what the line discipline holds. A hung-up tty answers every ioctl
-// with EIO, which marks the device gone.
+// FIONREAD: what the line discipline holds. A gone tty answers every ioctl
+// with EIO, which marks it gone.
 bool countInput(Tty &tty, int &queued) {
   if (ioctl(tty.fd, FIONREAD, &queued) == 0) {
     return true;
@@ -48,7 +48,7 @@ bool transferShowsGone(Tty &tty, ssize_t result) {
 }
 
 bool pollShowsGone(Tty &tty, short revents) {
-  if ((revents & kHangUpEvents) == 0) {
+  if ((revents & kGoneEvents) == 0) {
     return false;
   }
   markGone(tty);
@@ -62,7 +62,7 @@ bool queuedInput(Tty &tty, int &queued) {
     return false;
   }
   if (queued > 0) {
-    return true;  // what arrived before a hang-up is still to be read
+    return true;  // what arrived before the device went is still to be read
   }
   // FIONREAD counts only what the line discipline holds, not what the kernel
   // is still handing it from the driver; poll() waits for that hand-over, so

@@ -2,7 +2,7 @@
 
 // The one place that decides that a device is gone: the peer of a
 // pseudo-terminal closed, a USB adapter pulled out. Either way the kernel
-// hangs the tty up, and from then on says so: poll() reports POLLHUP and
+// cuts the tty off, and from then on says so: poll() reports POLLHUP and
 // POLLERR, read() and ioctl() fail with EIO (read() may also return 0). Only
 // that counts: other programs may read the same device and change its
 // settings, so "readable but nothing to read" or a read of 0 bytes alone
@@ -18,8 +18,8 @@ namespace tarvesk_posix {
 bool isGone(const Tty &tty);
 
 // result of a read() or write() that moved nothing, with errno where it is
-// -1: EIO means gone; so does a read of 0 bytes if poll() then reports a
-// hang-up. A live tty reads 0 bytes when another program has set its VMIN to
+// -1: EIO means gone; so does a read of 0 bytes if poll() then reports
+// POLLHUP. A live tty reads 0 bytes when another program has set its VMIN to
 // 0 and nothing is queued.
 bool transferShowsGone(Tty &tty, ssize_t result);
 

@@ -1,4 +1,4 @@
-// Line settings: GetCommState and SetCommState.
+// The comm state, a DCB carried by termios: GetCommState and SetCommState.
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -17,12 +17,12 @@ using tarvesk_posix::TtySettings;
 // Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
 // has no line to frame characters on: when it refuses only the character size
 // or parity, the rest is applied with the framing it can hold.
-bool applyLineSetting(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
+bool applySettings(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
   const bool set = tarvesk_posix::writeTermios(tty.fd, wanted);
   const int setError = errno;
   TtySettings held{};
   const bool readBack = tarvesk_posix::readTermios(tty.fd, held);
-  if (set && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
+  if (set && readBack && tarvesk_posix::holdsSettings(held, wanted)) {
     return true;
   }
   const bool framingRefused =
@@ -33,7 +33,7 @@ bool applyLineSetting(const tarvesk_posix::Tty &tty, const TtySettings &wanted) 
   }
   const TtySettings framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
   return tarvesk_posix::writeTermios(tty.fd, framed) && tarvesk_posix::readTermios(tty.fd, held) &&
-         tarvesk_posix::holdsLineSetting(held, framed);
+         tarvesk_posix::holdsSettings(held, framed);
 }
 
 // DTR and RTS on, as the DCB asks, and checked.
@@ -90,7 +90,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;  // the device did not answer at all
   }
 
-  if (!applyLineSetting(port->tty, *wanted) || (hasModemLines && !raiseModemLines(port->tty.fd))) {
+  if (!applySettings(port->tty, *wanted) || (hasModemLines && !raiseModemLines(port->tty.fd))) {
     restore(port->tty.fd, before, hasModemLines, linesBefore);
     errno = EINVAL;
     return FALSE;

@@ -19,7 +19,7 @@ using tarvesk_posix::PortRecord;
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // empty: no limit
 
-// Waits until fd has room for output or has hung up (returns revents), the
+// Waits until fd has room for output or is gone (returns revents), the
 // deadline passes (returns 0) or poll fails (returns -1).
 int waitForRoom(int fd, Deadline deadline) {
   for (;;) {
@@ -66,7 +66,7 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
 }  // namespace
 
 // Returns at once with what is buffered, up to the count, maybe nothing.
-// Fails when the device has hung up, unless bytes came first: those are
+// Fails when the device is gone, unless bytes came first: those are
 // returned, and the next call fails. Input that another reader of the device
 // takes first is not there to be read.
 //
