@@ -2,9 +2,10 @@
 // functions for serial devices, the registry, text and message boxes.
 //
 // On Windows this is <windows.h> itself, with the port's I/O made overlapped
-// underneath (platform/win32/). Elsewhere it declares the same names
-// with the same layouts; platform/posix/ implements them (or, in the unit
-// tests, a recording fake does). Which implementation is used is decided by
+// underneath (platform/win32/). Elsewhere it declares the names the core
+// uses, with the same layouts; on Linux platform/posix/ carries out the calls
+// (win32_calls/, standing on the Linux pieces in linux/), and in the unit
+// tests a recording fake does. Which implementation is used is decided by
 // what gets linked, so the core never asks which platform it runs on.
 #pragma once
 
