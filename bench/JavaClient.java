@@ -208,7 +208,7 @@ public final class JavaClient {
   }
 
   /** A read waits until the line goes; when it returned, then the calls on the gone device. */
-  private static String hangUp(Line line) throws IOException {
+  private static String untilGone(Line line) throws IOException {
     int n;
     try {
       n = line.read(new byte[1], 0, 1);
@@ -217,7 +217,7 @@ public final class JavaClient {
     }
     long noticed = System.nanoTime();
     if (n > 0) {
-      throw new IOException("a byte came instead of the hang-up");
+      throw new IOException("a byte came instead of the device going");
     }
     return noticed + timeCalls(line);
   }
@@ -275,8 +275,8 @@ public final class JavaClient {
       try {
         System.out.println("ready");
         System.out.flush();
-        if (workload.equals("hangup")) {
-          report = hangUp(line); // closes the line
+        if (workload.equals("unplug")) {
+          report = untilGone(line); // closes the line
         } else if (workload.equals("closing")) {
           report = closeEndingARead((TarveskLine) line); // closes the line
         } else if (workload.equals("wake")) {

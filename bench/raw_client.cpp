@@ -133,9 +133,9 @@ long long timed(const std::function<void()> &call) {
 }
 
 // A read waits until the line goes; then when it returned, and how long each
-// call on the gone device takes (read, queue count, settings, write, close).
+// call on the gone device takes (read, queue count, line params, write, close).
 // Closes fd.
-std::string hangUp(int fd) {
+std::string untilGone(int fd) {
   char byte = 0;
   ssize_t n;
   while ((n = read(fd, &byte, 1)) < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -143,7 +143,7 @@ std::string hangUp(int fd) {
   }
   const long long noticed = now();
   if (n > 0) {
-    fail("a byte came instead of the hang-up");
+    fail("a byte came instead of the device going");
   }
   int queued = 0;
   termios settings{};
@@ -186,8 +186,8 @@ int main() {
     std::printf("ready\n");
     std::fflush(stdout);
     const std::string w = workload;
-    if (w == "hangup") {
-      std::printf("%s\n", hangUp(fd).c_str());
+    if (w == "unplug") {
+      std::printf("%s\n", untilGone(fd).c_str());
       std::fflush(stdout);
       continue;
     }

@@ -5,7 +5,7 @@
 // start-up is ever timed. For every run this process makes a fresh
 // pseudo-terminal, keeps its master side and serves it: it writes a bulk
 // stream, drains single-byte writes and frames, echoes round trips, stays
-// silent, wakes a waiting read with one byte, or hangs up under a waiting read.
+// silent, wakes a waiting read with one byte, or goes under a waiting read.
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -39,7 +39,7 @@ constexpr int kFrameSizes = 2;
 constexpr long kRoundTrips = 5000;
 constexpr long kIdleSeconds = 3;
 constexpr long kWakeUps = 200;   // bytes, each to a read that waits for it
-constexpr int kDepartures = 20;  // runs with a hang-up, and with a close ending a read
+constexpr int kEndedReads = 20;  // runs with the device gone, and with a close ending a read
 // Ample for a read to be waiting on a quiet machine before the device acts.
 constexpr auto kReadIsWaiting = std::chrono::milliseconds(5);
 constexpr int kDefaultRounds = 6;          // each program twice in each place
@@ -147,7 +147,7 @@ void wakeReads(int master, long count, std::vector<long long> &sentAt) {
 }
 
 // The line goes under a waiting read, as when a USB adapter is pulled out.
-void hangUp(int &master, long long &at) {
+void unplug(int &master, long long &at) {
   std::this_thread::sleep_for(kReadIsWaiting);
   at = monotonicNanos();
   close(master);
@@ -177,11 +177,11 @@ struct CallTimes {
 };
 
 // What one program under test achieved, a value per round (round trips,
-// wake-ups, hang-ups and calls: every sample).
+// wake-ups, devices gone and calls: every sample).
 struct Results {
   std::vector<double> bulkMiBps, writesPerSecond, tripMedianUs, idleCpuUs;
   std::vector<double> framesMiBps[kFrameSizes];
-  std::vector<long long> tripNanos, wakeNanos, hangUpNanos, closeNanos, closeReadNanos;
+  std::vector<long long> tripNanos, wakeNanos, goneNanos, closeNanos, closeReadNanos;
   CallTimes gone;
 };
 
@@ -327,7 +327,7 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
     results[i].idleCpuUs.push_back(
         1e-3 * programs[i]->run("idle", kIdleSeconds, serving(staySilent, kIdleSeconds))[0]);
   }
-  // Each read reports when it returned, each hang-up when the read saw it and
+  // Each read reports when it returned, each device gone when the read saw it and
   // how long each call on the gone device then took.
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
@@ -340,17 +340,17 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
   }
   for (int turn = 0; turn < 3; ++turn) {
     const int i = inTurn(turn);
-    for (int k = 0; k < kDepartures; ++k) {
+    for (int k = 0; k < kEndedReads; ++k) {
       long long cutAt = 0;
       std::vector<long long> report =
-          programs[i]->run("hangup", 0, [&cutAt](int &master) { hangUp(master, cutAt); });
-      results[i].hangUpNanos.push_back(report[0] - cutAt);
+          programs[i]->run("unplug", 0, [&cutAt](int &master) { unplug(master, cutAt); });
+      results[i].goneNanos.push_back(report[0] - cutAt);
       results[i].gone.add(std::vector<long long>(report.begin() + 1, report.end()));
     }
   }
   // Only CESerialPort's close ends a read that waits on a silent line: how
   // long the close takes, and how soon the read has returned.
-  for (int k = 0; k < kDepartures; ++k) {
+  for (int k = 0; k < kEndedReads; ++k) {
     const std::vector<long long> report = programs[2]->run("closing", 0, [](int &) {});
     results[2].closeNanos.push_back(report[0]);
     results[2].closeReadNanos.push_back(report[1]);
@@ -464,19 +464,19 @@ std::string medianAndP99(const std::vector<long long> &nanos) {
   return micros(quantile(nanos, 0.5)) + " · " + micros(quantile(nanos, 0.99)) + " µs";
 }
 
-// The second table: how soon a waiting read wakes, notices a hang-up or is
+// The second table: how soon a waiting read wakes, notices the device gone or is
 // ended by close, and how soon calls on a gone device return.
-void printDepartureTable(int rounds, Program *const (&programs)[3], const Results (&results)[3]) {
+void printWaitingReadTable(int rounds, Program *const (&programs)[3], const Results (&results)[3]) {
   const char *labels[] = {"raw C", "plain JVM", "**tarvesk**"};
   std::printf(
-      "| %d rounds, median · 99th percentile | wake-up of a waiting read | hang-up noticed by a "
-      "waiting read | slowest call on the gone device | close of a port whose read waits |"
+      "| %d rounds, median · 99th percentile | wake-up of a waiting read | device gone, noticed by "
+      "a waiting read | slowest call on the gone device | close of a port whose read waits |"
       "\n|---|---|---|---|---|\n",
       rounds);
   for (int i = 0; i < 3; ++i) {
     const Results &r = results[i];
     std::printf("| %s | %s | %s | %s | %s |\n", labels[i], medianAndP99(r.wakeNanos).c_str(),
-                medianAndP99(r.hangUpNanos).c_str(), medianAndP99(r.gone.slowest).c_str(),
+                medianAndP99(r.goneNanos).c_str(), medianAndP99(r.gone.slowest).c_str(),
                 medianAndP99(r.closeNanos).c_str());
   }
   std::printf(
@@ -590,10 +590,10 @@ int main(int argc, char **argv) {
 
   std::printf(
       "each round: %ld MiB in 64 KiB reads, %ld single-byte writes, %ld round trips, "
-      "one read waiting %ld s, %ld reads woken by a byte, %d hang-ups under a waiting read, "
+      "one read waiting %ld s, %ld reads woken by a byte, %d devices gone under a waiting read, "
       "%d closes pending (tarvesk)\n%s; load average %s\n",
-      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds, kWakeUps, kDepartures,
-      kDepartures,
+      kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds, kWakeUps, kEndedReads,
+      kEndedReads,
       cpus.separate ? "the device on one CPU, the programs on the others" : "one CPU for all",
       loadAverage().c_str());
   Results warmUp[3];
@@ -621,7 +621,7 @@ int main(int argc, char **argv) {
   const Figures figures[3] = {figuresOf(results[0]), figuresOf(results[1]), figuresOf(results[2])};
   printTable(rounds, figures);
   std::printf("\n");
-  printDepartureTable(rounds, programs, results);
+  printWaitingReadTable(rounds, programs, results);
   std::printf(
       "\nspread of the rounds around their median (bulk, writes, round-trip median, "
       "idle CPU):\n");

@@ -16,10 +16,13 @@ add_library(tarvesk_natives OBJECT ${TARVESK_NATIVES_SOURCES})
 target_include_directories(tarvesk_natives PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS})
 
 # wsprintfW, wcslen and wcsncmp touch no device: the unit tests use them too.
-set(TARVESK_TEXT_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/posix/text.cpp)
+set(TARVESK_TEXT_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/posix/win32_calls/text.cpp)
 add_library(tarvesk_text OBJECT ${TARVESK_TEXT_SOURCES})
 target_include_directories(tarvesk_text PUBLIC ${PROJECT_SOURCE_DIR}/src)
-file(GLOB TARVESK_POSIX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/posix/*.cpp)
+# The Win32 calls the core makes, and the Linux pieces they stand on.
+file(GLOB TARVESK_POSIX_SOURCES CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/src/platform/posix/win32_calls/*.cpp
+     ${PROJECT_SOURCE_DIR}/src/platform/posix/linux/*.cpp)
 list(REMOVE_ITEM TARVESK_POSIX_SOURCES ${TARVESK_TEXT_SOURCES})
 add_library(tarvesk_posix OBJECT ${TARVESK_POSIX_SOURCES})
 target_include_directories(tarvesk_posix PUBLIC ${PROJECT_SOURCE_DIR}/src)

@@ -39,12 +39,12 @@ public final class Demo {
       return false;
     }
     System.out.printf("opened %s (native port object at 0x%x)%n", name, nativeHandle(port));
-    System.out.println("  line as opened: " + lineSettings(name));
+    System.out.println("  line as opened: " + lineParams(name));
 
     boolean configured = port.setSerialPortParams(
         115200, CESerialPort.DATABITS_8, CESerialPort.STOPBITS_1, CESerialPort.PARITY_NONE);
     System.out.println("setSerialPortParams(115200, 8, 1, none): " + configured);
-    System.out.println("  line now: " + lineSettings(name));
+    System.out.println("  line now: " + lineParams(name));
 
     boolean echoed = echo(port, "hello, tarvesk");
 
@@ -96,7 +96,7 @@ public final class Demo {
   }
 
   /** The pseudo-terminal's settings as the kernel holds them. */
-  private static String lineSettings(String name) {
+  private static String lineParams(String name) {
     String dir = System.getenv("TARVESK_PORTS");
     if (dir == null) {
       return "(TARVESK_PORTS is not set)";

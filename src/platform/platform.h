@@ -2,9 +2,10 @@
 // functions for serial devices, the registry, text and message boxes.
 //
 // On Windows this is <windows.h> itself, with the port's I/O made overlapped
-// underneath (platform/win32/). Elsewhere it declares the same names
-// with the same layouts; platform/posix/ implements them (or, in the unit
-// tests, a recording fake does). Which implementation is used is decided by
+// underneath (platform/win32/). Elsewhere it declares the names the core
+// uses, with the same layouts; on Linux platform/posix/ carries out the calls
+// (win32_calls/, standing on the Linux pieces in linux/), and in the unit
+// tests a recording fake does. Which implementation is used is decided by
 // what gets linked, so the core never asks which platform it runs on.
 #pragma once
 
@@ -30,13 +31,11 @@
 
 #else
 
-// platform/posix/ is a general emulation: each function does what Win32
-// documents for it with any argument, not only those the core passes (one
-// read time-out plan, SETDTR and SETRTS, %d, never GetLastError); the tests
-// hold it to the rest. What Linux cannot do exactly is refused, never
-// approximated: the call fails, and where an argument is the reason
-// GetLastError gives ERROR_INVALID_PARAMETER. What is left out is said at
-// the declarations.
+// platform/posix/ carries out the calls the core makes, with the arguments
+// it passes, as Win32 does, and nothing more: a name the core does not use
+// is not declared here, and an argument it never passes makes the call fail
+// (errno EINVAL; ERROR_INVALID_PARAMETER from the registry). What Linux
+// cannot do exactly is refused as well, never approximated.
 #include <cstddef>
 #include <cstdint>
 
@@ -80,23 +79,15 @@ constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD OPEN_EXISTING = 3;
 
 // EscapeCommFunction
-constexpr DWORD SETXOFF = 1;
-constexpr DWORD SETXON = 2;
 constexpr DWORD SETRTS = 3;
-constexpr DWORD CLRRTS = 4;
 constexpr DWORD SETDTR = 5;
-constexpr DWORD CLRDTR = 6;
-constexpr DWORD SETBREAK = 8;
-constexpr DWORD CLRBREAK = 9;
 
 // DCB codes
 constexpr DWORD DTR_CONTROL_DISABLE = 0;
 constexpr DWORD DTR_CONTROL_ENABLE = 1;
-constexpr DWORD DTR_CONTROL_HANDSHAKE = 2;
 constexpr DWORD RTS_CONTROL_DISABLE = 0;
 constexpr DWORD RTS_CONTROL_ENABLE = 1;
 constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
-constexpr DWORD RTS_CONTROL_TOGGLE = 3;
 constexpr BYTE NOPARITY = 0;
 constexpr BYTE ODDPARITY = 1;
 constexpr BYTE EVENPARITY = 2;
@@ -109,13 +100,6 @@ constexpr BYTE TWOSTOPBITS = 2;
 // Comm events
 constexpr DWORD EV_RXCHAR = 0x0001;
 
-// ClearCommError error flags
-constexpr DWORD CE_RXOVER = 0x0001;
-constexpr DWORD CE_OVERRUN = 0x0002;
-constexpr DWORD CE_RXPARITY = 0x0004;
-constexpr DWORD CE_FRAME = 0x0008;
-constexpr DWORD CE_BREAK = 0x0010;
-
 // Message boxes
 constexpr UINT MB_OK = 0x00000000u;
 constexpr int IDOK = 1;
@@ -126,11 +110,9 @@ constexpr int IDOK = 1;
   (reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002u))))
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
-constexpr DWORD REG_SZ = 1;
 
 // Win32 error codes
 constexpr LONG ERROR_SUCCESS = 0;
-constexpr LONG ERROR_INVALID_FUNCTION = 1;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
@@ -201,18 +183,18 @@ struct COMSTAT {
 using LPCOMSTAT = COMSTAT *;
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 
-// Serial devices, synchronous only: overlapped I/O is refused. A device is
-// opened by port name ("COM1:", "COM1") or absolute path, for reading and
-// writing and for exclusive use, as Win32 requires of communications
-// resources, whatever access and share mode are asked; OPEN_EXISTING only.
-// SetCommState takes every DCB field. EscapeCommFunction does all eight
-// functions, where the device has the lines (a pseudo-terminal has none).
-// ClearCommError tracks no line errors: the error word and the hold flags
-// are 0. SetCommMask takes EV_RXCHAR alone, since no other event would ever
-// end a WaitCommEvent. Calls on one handle from several threads run side by
-// side, as on an overlapped handle: SetCommMask ends a WaitCommEvent in
-// progress (TRUE, no event), and a handle has one wait at a time. GetLastError
-// is errno, translated.
+// Serial devices. CreateFileW opens a port by name ("COM1:", "COM1") or
+// absolute path, existing, for reading and writing, exclusively, synchronous.
+// SetCommState takes any speed and framing Linux can honour exactly, without
+// flow control and with DTR and RTS on. ReadFile returns at once with what is
+// buffered (the read time-outs MAXDWORD, 0, 0); WriteFile gives up at the
+// write time-outs. EscapeCommFunction raises DTR or RTS where the device has
+// the lines (a pseudo-terminal has none). ClearCommError counts the input
+// queue alone. WaitCommEvent, for EV_RXCHAR, ends when the device polls
+// readable, which promises no input (another reader may take it first), when
+// the device is gone, or when SetCommMask is called from another thread (no
+// event; a handle has one wait at a time). A call that fails leaves errno
+// saying why.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -229,12 +211,10 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, OVERLAPPED *lpOverlapped);
-DWORD GetLastError();
 void Sleep(DWORD dwMilliseconds);
 
-// Registry, read only (asking to write gives ERROR_ACCESS_DENIED): the key
-// HKEY_LOCAL_MACHINE\Drivers\Active, one subkey per port, each with the
-// string value "Name"; no other key or value exists, and keys have no class.
+// Registry: HKEY_LOCAL_MACHINE\Drivers\Active, opened to enumerate its
+// subkeys, one per port, each opened to query its string value "Name".
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult);
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -244,9 +224,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 LONG RegCloseKey(HKEY hKey);
 
 // Text on 16-bit units. C++ overloads, so they never clash with the C
-// library's wchar_t functions of the same names. wsprintfW knows %d, %i, %u,
-// %s and %%, with the sizes l and h but no flags, width or precision; any
-// other conversion is written as its letter.
+// library's wchar_t functions of the same names. wsprintfW knows %d alone.
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 std::size_t wcslen(LPCWSTR text);
 int wcsncmp(LPCWSTR left, LPCWSTR right, std::size_t count);

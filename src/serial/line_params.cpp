@@ -1,7 +1,7 @@
 #include "serial/native_serial_port.h"
 
-// Changes speed and framing only; flow control and every other setting made
-// at open stay as the driver holds them.
+// Changes the line params (speed and framing) only; flow control and the rest
+// of the comm state made at open stay as the driver holds them.
 bool NativeSerialPort::setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);

@@ -21,7 +21,7 @@ void NativeSerialPort::openPort(LPCWSTR deviceName) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   GetCommState(handle, &dcb);  // unset fields keep whatever the driver reports
-  setDefaultLineSettings(dcb);
+  setDefaultCommState(dcb);
   if (!SetCommState(handle, &dcb)) {
     // The device stays open with the driver's own settings.
     showError(TEXT("Unable to configure the serial port"), TEXT("Error"));
@@ -41,7 +41,7 @@ void NativeSerialPort::openPort(LPCWSTR deviceName) {
   EscapeCommFunction(handle, SETRTS);
 }
 
-void NativeSerialPort::setDefaultLineSettings(DCB &dcb) {
+void NativeSerialPort::setDefaultCommState(DCB &dcb) {
   dcb.BaudRate = 9600;
   dcb.fBinary = 1;
   dcb.fParity = 1;  // parity checking stays armed for when parity is switched on

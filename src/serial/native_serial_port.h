@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 
 // One open serial device. Construction opens it by name with the library's
-// fixed defaults; the driver, not this object, holds the line settings.
+// fixed defaults; the driver, not this object, holds its comm state.
 // The Java object that owns it keeps its address, so it is never copied or
 // moved.
 class NativeSerialPort {
@@ -39,9 +39,9 @@ class NativeSerialPort {
   int bytesAvailable();
   bool setLineParams(DWORD baudRate, BYTE byteSize, BYTE stopBits, BYTE parity);
 
-  // What opening makes of the settings the driver reports: 9600 8N1, no flow
-  // control, DTR and RTS on; the DCB's other fields are kept.
-  static void setDefaultLineSettings(DCB &dcb);
+  // What opening makes of the comm state the driver reports: 9600 8N1, no
+  // flow control, DTR and RTS on; the DCB's other fields are kept.
+  static void setDefaultCommState(DCB &dcb);
   // Reads return at once with what is buffered (waitForInput does the
   // blocking); a write of n bytes gives up after 10 n + 1000 ms. All five are
   // replaced.

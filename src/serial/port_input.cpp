@@ -2,14 +2,15 @@
 
 namespace {
 
-// After a wait that reported no character the read pauses before it waits
-// again; otherwise a driver whose wait keeps failing, Wine's WaitCommEvent on
-// a pseudo-terminal (success with no event every millisecond or two, each
-// costing over a millisecond of processor time) or Windows when the mask
-// changes under a waiting call would make it a busy loop. The pause doubles
-// up to a limit and starts again from the first once a wait reports a
-// character. It is spent in short sleeps, each followed by a look at the
-// queue, so that a byte arriving meanwhile is read within about 10 ms.
+// After a wait that leaves the input queue empty the read pauses before it
+// waits again; otherwise a driver whose wait keeps failing, Wine's
+// WaitCommEvent on a pseudo-terminal (success with no event every millisecond
+// or two, each costing over a millisecond of processor time), a device that
+// keeps reporting input it never hands out, or Windows when the mask changes
+// under a waiting call would make it a busy loop. The pause doubles up to a
+// limit while the wait goes on. It is spent in short sleeps, each followed by
+// a look at the queue, so that a byte arriving meanwhile is read within about
+// 10 ms.
 constexpr DWORD kFirstPauseMs = 1;
 constexpr DWORD kLongestPauseMs = 100;
 constexpr DWORD kLongestSleepMs = 10;
@@ -46,6 +47,7 @@ bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
   }
   DWORD nextPause = kFirstPauseMs;
   DWORD pauseLeft = 0;
+  bool waited = false;
   for (;;) {
     if (readsCancelled) {
       return false;
@@ -58,6 +60,15 @@ bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
     if (status.cbInQue > 0) {
       return true;
     }
+    // The queue, not the wait's report, says whether input came: a wait that
+    // ended with the queue empty failed, reported no character, or reported
+    // one that another reader of the device took first (or that a faulty
+    // driver never hands out). Waiting again at once could spin.
+    if (waited) {
+      waited = false;
+      pauseLeft = nextPause;
+      nextPause = pauseAfter(nextPause);
+    }
     if (pauseLeft > 0) {
       const DWORD sleep = pauseLeft < kLongestSleepMs ? pauseLeft : kLongestSleepMs;
       Sleep(sleep);
@@ -69,12 +80,8 @@ bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
       return false;  // see cancelReads
     }
     DWORD events = 0;
-    if (WaitCommEvent(handle, &events, nullptr) && (events & EV_RXCHAR) != 0) {
-      nextPause = kFirstPauseMs;
-      continue;
-    }
-    pauseLeft = nextPause;
-    nextPause = pauseAfter(nextPause);
+    WaitCommEvent(handle, &events, nullptr);
+    waited = true;
   }
 }
 

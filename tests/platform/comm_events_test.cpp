@@ -1,5 +1,5 @@
-// Waiting for input: WaitCommEvent sleeps until a byte or a hang-up, and
-// ClearCommError tells the two apart.
+// Waiting for input: WaitCommEvent sleeps until a byte comes or the device is
+// gone, and ClearCommError tells the two apart.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -72,8 +72,9 @@ TEST_F(CommEvents, ClosingThePeerEndsTheWaitAndClearCommErrorThenFails) {
   closer.join();
   EXPECT_TRUE(result);
   EXPECT_EQ(events, 0u);
+  DWORD errors = 0;
   COMSTAT status{};
-  EXPECT_FALSE(ClearCommError(port, nullptr, &status));
+  EXPECT_FALSE(ClearCommError(port, &errors, &status));
 }
 
 // Input is counted as soon as the far end has written it, although the kernel
@@ -82,8 +83,9 @@ TEST_F(CommEvents, ClosingThePeerEndsTheWaitAndClearCommErrorThenFails) {
 TEST_F(CommEvents, ClearCommErrorCountsInputTheKernelIsStillHandingOver) {
   for (int i = 0; i < 200; ++i) {
     ASSERT_EQ(write(pty.master(), "abc", 3), 3);
+    DWORD errors = 0;
     COMSTAT status{};
-    ASSERT_TRUE(ClearCommError(port, nullptr, &status));
+    ASSERT_TRUE(ClearCommError(port, &errors, &status));
     ASSERT_EQ(status.cbInQue, 3u) << "after " << i << " writes counted at once";
     BYTE input[4];
     DWORD count = 0;

@@ -15,7 +15,7 @@
 
 #include "bounded_call.h"
 #include "platform/platform.h"
-#include "platform/posix/utf_conversion.h"
+#include "platform/posix/linux/utf_conversion.h"
 #include "scoped_environment.h"
 
 namespace {

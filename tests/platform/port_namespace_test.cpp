@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/port_namespace.h"
+#include "platform/posix/linux/port_namespace.h"
 #include "pseudo_terminal.h"
 #include "scoped_environment.h"
 

@@ -1,5 +1,7 @@
 #include "opened_port.h"
 
+#include <cerrno>
+
 #include "serial/native_serial_port.h"
 #include "termios_probe.h"
 
@@ -12,7 +14,7 @@ HANDLE openLikeTheLibrary(const std::u16string &name) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   GetCommState(port, &dcb);
-  NativeSerialPort::setDefaultLineSettings(dcb);
+  NativeSerialPort::setDefaultCommState(dcb);
   COMMTIMEOUTS timeouts{};
   GetCommTimeouts(port, &timeouts);
   NativeSerialPort::setDefaultTimeouts(timeouts);
@@ -27,7 +29,7 @@ void OpenedPort::expectRefusedWithoutATrace(const DCB &wanted) {
   ASSERT_TRUE(GetCommState(port, &reportedBefore));
   DCB given = wanted;
   EXPECT_FALSE(SetCommState(port, &given));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(errno, EINVAL);
   EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
   DCB reported{};
   ASSERT_TRUE(GetCommState(port, &reported));

@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "pseudo_terminal.h"
 
-// The library's own open: CreateFileW, then the line settings and time-outs
+// The library's own open: CreateFileW, then the comm state and time-outs
 // NativeSerialPort sets.
 HANDLE openLikeTheLibrary(const std::u16string &name);
 
@@ -21,7 +21,7 @@ class OpenedPort : public testing::Test {
   }
   void TearDown() override { CloseHandle(port); }
 
-  // SetCommState refuses wanted with ERROR_INVALID_PARAMETER, and neither the
+  // SetCommState refuses wanted as an invalid argument (EINVAL), and neither the
   // device nor GetCommState shows a trace of it.
   void expectRefusedWithoutATrace(const DCB &wanted);
 

@@ -8,8 +8,8 @@
 #include <string>
 
 // What arrives on fd within the time given, at most atMost bytes; fd is
-// non-blocking. A pseudo-terminal master whose slave nobody holds open reads
-// as hung up: it is asked again every few milliseconds, not in a busy loop.
+// non-blocking. A pseudo-terminal master whose slave nobody holds open polls
+// POLLHUP: it is asked again every few milliseconds, not in a busy loop.
 inline std::string readWithin(int fd, std::size_t atMost, std::chrono::milliseconds within) {
   std::string got;
   const auto end = std::chrono::steady_clock::now() + within;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/kernel_termios.h"
+#include "platform/posix/linux/kernel_termios.h"
 
 using tarvesk_posix::TtySettings;
 

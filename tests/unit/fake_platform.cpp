@@ -157,8 +157,6 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, OVERLAPPE
   return !state.writeFails;
 }
 
-DWORD GetLastError() { return 0; }
-
 void Sleep(DWORD milliseconds) { record("Sleep(" + std::to_string(milliseconds) + ")"); }
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {

@@ -108,7 +108,7 @@ TEST_F(OpenPort, ADeviceThatWillNotOpenIsReportedOnceAndLeavesAClosedObject) {
   EXPECT_EQ(platform.calls[1], "MessageBoxW(null,0)");
 }
 
-TEST_F(OpenPort, RefusedLineSettingsLeaveThePortOpenWithoutTimeoutsOrModemLines) {
+TEST_F(OpenPort, ARefusedCommStateLeavesThePortOpenWithoutTimeoutsOrModemLines) {
   platform.setCommStateFails = true;
   NativeSerialPort port(u"COM1:");
   EXPECT_TRUE(port.isOpen());

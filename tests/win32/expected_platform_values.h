@@ -14,21 +14,13 @@
   X(GENERIC_READ, 0x80000000u)        \
   X(GENERIC_WRITE, 0x40000000u)       \
   X(OPEN_EXISTING, 3)                 \
-  X(SETXOFF, 1)                       \
-  X(SETXON, 2)                        \
   X(SETRTS, 3)                        \
-  X(CLRRTS, 4)                        \
   X(SETDTR, 5)                        \
-  X(CLRDTR, 6)                        \
-  X(SETBREAK, 8)                      \
-  X(CLRBREAK, 9)                      \
   X(DTR_CONTROL_DISABLE, 0)           \
   X(DTR_CONTROL_ENABLE, 1)            \
-  X(DTR_CONTROL_HANDSHAKE, 2)         \
   X(RTS_CONTROL_DISABLE, 0)           \
   X(RTS_CONTROL_ENABLE, 1)            \
   X(RTS_CONTROL_HANDSHAKE, 2)         \
-  X(RTS_CONTROL_TOGGLE, 3)            \
   X(NOPARITY, 0)                      \
   X(ODDPARITY, 1)                     \
   X(EVENPARITY, 2)                    \
@@ -38,18 +30,11 @@
   X(ONE5STOPBITS, 1)                  \
   X(TWOSTOPBITS, 2)                   \
   X(EV_RXCHAR, 0x0001)                \
-  X(CE_RXOVER, 0x0001)                \
-  X(CE_OVERRUN, 0x0002)               \
-  X(CE_RXPARITY, 0x0004)              \
-  X(CE_FRAME, 0x0008)                 \
-  X(CE_BREAK, 0x0010)                 \
   X(MB_OK, 0x00000000u)               \
   X(IDOK, 1)                          \
   X(KEY_QUERY_VALUE, 0x0001)          \
   X(KEY_ENUMERATE_SUB_KEYS, 0x0008)   \
-  X(REG_SZ, 1)                        \
   X(ERROR_SUCCESS, 0)                 \
-  X(ERROR_INVALID_FUNCTION, 1)        \
   X(ERROR_FILE_NOT_FOUND, 2)          \
   X(ERROR_TOO_MANY_OPEN_FILES, 4)     \
   X(ERROR_ACCESS_DENIED, 5)           \
@@ -172,7 +157,6 @@
   X(WaitCommEvent, BOOL, WINAPI, (HANDLE, LPDWORD, OVERLAPPED *))                       \
   X(ReadFile, BOOL, WINAPI, (HANDLE, LPVOID, DWORD, LPDWORD, OVERLAPPED *))             \
   X(WriteFile, BOOL, WINAPI, (HANDLE, LPCVOID, DWORD, LPDWORD, OVERLAPPED *))           \
-  X(GetLastError, DWORD, WINAPI, ())                                                    \
   X(Sleep, void, WINAPI, (DWORD))                                                       \
   X(RegOpenKeyExW, LONG, WINAPI, (HKEY, LPCWSTR, DWORD, REGSAM, PHKEY))                 \
   X(RegEnumKeyExW, LONG, WINAPI,                                                        \

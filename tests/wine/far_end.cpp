@@ -17,7 +17,7 @@
 //   termios PORT             the device's settings, as the kernel holds them
 //   send PORT HEX            the bytes, written at once
 //   send-after PORT MS HEX   answered at once; the bytes follow MS ms later
-//   hangup-after PORT MS     answered at once; the line hangs up MS ms later
+//   unplug-after PORT MS     answered at once; the device goes MS ms later
 //   hold PORT                the device's output stopped, as by an XOFF from a peer
 //   release PORT             and started again
 //   receive PORT COUNT MS    "got HEX": what arrives within MS ms, at most COUNT bytes
@@ -79,12 +79,12 @@ struct Line {
       die("cannot point " + link + " at " + ptsname(master));
     }
   }
-  // The master reads as hung up while no one has the slave open.
+  // The master polls POLLHUP while no one has the slave open.
   bool slaveOpen() const {
     pollfd probe{master, POLLIN, 0};
     return master >= 0 && poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0;
   }
-  void hangUp() {
+  void unplug() {
     close(master);
     master = -1;
   }
@@ -199,7 +199,7 @@ struct Delayed {
   Clock::time_point due;
   Clock::time_point asked;
   std::string port;
-  std::string bytes;  // empty: hang up
+  std::string bytes;  // empty: unplug
   long hostCpu, serverCpu;
   long lastSecondHostCpu = -1, lastSecondServerCpu = -1;  // taken 1 s before it is due
 };
@@ -272,7 +272,7 @@ class FarEnd {
       words >> count >> ms;
       return "got " + hex(readWithin(target.master, count, milliseconds(ms)));
     }
-    if (verb == "send-after" || verb == "hangup-after") {
+    if (verb == "send-after" || verb == "unplug-after") {
       long ms = 0;
       std::string text;
       words >> ms >> text;
@@ -305,7 +305,7 @@ class FarEnd {
       std::printf(
           "far end: %s on %s after %ld ms; meanwhile the host used %ld ms of processor "
           "time, wineserver %ld ms\n",
-          next->bytes.empty() ? "hung up" : "sent", next->port.c_str(), ms,
+          next->bytes.empty() ? "unplugged" : "sent", next->port.c_str(), ms,
           cpuMs(host) - next->hostCpu, cpuMs(server) - next->serverCpu);
       if (next->due - next->asked >= std::chrono::seconds(2)) {
         std::printf("far end: in its last second the host used %ld ms, wineserver %ld ms\n",
@@ -314,7 +314,7 @@ class FarEnd {
       }
       Line &target = lines[next->port];
       if (next->bytes.empty()) {
-        target.hangUp();
+        target.unplug();
       } else if (write(target.master, next->bytes.data(), next->bytes.size()) < 0) {
         std::printf("far end: writing to %s failed\n", next->port.c_str());
       }

@@ -8,23 +8,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
-#include <functional>
-#include <utility>
 
 extern "C" ssize_t __real_read(int fd, void *buffer, size_t count);
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace {
 
-enum class Fault {
-  None,
-  HungUp,
-  ReadsNothing,
-  RefusedRate,
-  ApproximatedRate,
-  QueueCountHooked,
-  NoTermios2
-};
+enum class Fault { None, PulledOut, ReadsNothing, RefusedRate, ApproximatedRate, NoTermios2 };
 
 // Read by the library's threads while the test changes them.
 std::atomic<Fault> fault{Fault::None};
@@ -33,10 +23,6 @@ std::atomic<int> sparedFd{-1};
 std::atomic<int> claimed{0};
 std::atomic<speed_t> rateAsked{0};
 std::atomic<speed_t> rateRun{0};
-std::atomic<int> hookedCounts{0};
-// Set before the fault is armed, which publishes them to the library's threads.
-std::function<void()> beforeCount;
-std::function<void()> afterCount;
 
 bool isFaulty(int fd, Fault kind) {
   if (fault != kind || fd == sparedFd) {
@@ -57,7 +43,7 @@ void arm(Fault kind, dev_t device, int spared) {
 
 namespace device_seams {
 
-void hangUp(dev_t device, int spared) { arm(Fault::HungUp, device, spared); }
+void pullOut(dev_t device, int spared) { arm(Fault::PulledOut, device, spared); }
 
 void readNothing(dev_t device, int spared, int claimedInput) {
   claimed = claimedInput;
@@ -75,15 +61,6 @@ void approximateRate(dev_t device, int spared, unsigned int rate, unsigned int a
   arm(Fault::ApproximatedRate, device, spared);
 }
 
-void aroundQueueCount(dev_t device, int spared, int times, std::function<void()> before,
-                      std::function<void()> after) {
-  fault = Fault::None;
-  beforeCount = std::move(before);
-  afterCount = std::move(after);
-  hookedCounts = times;
-  arm(Fault::QueueCountHooked, device, spared);
-}
-
 void restore() { fault = Fault::None; }
 
 void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spared); }
@@ -91,7 +68,7 @@ void lackTermios2(dev_t device, int spared) { arm(Fault::NoTermios2, device, spa
 }  // namespace device_seams
 
 extern "C" ssize_t __wrap_read(int fd, void *buffer, size_t count) {
-  if (isFaulty(fd, Fault::HungUp) || isFaulty(fd, Fault::ReadsNothing)) {
+  if (isFaulty(fd, Fault::PulledOut) || isFaulty(fd, Fault::ReadsNothing)) {
     return 0;
   }
   return __real_read(fd, buffer, count);
@@ -108,19 +85,13 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     errno = ENOSYS;
     return -1;
   }
-  if (isFaulty(fd, Fault::HungUp)) {
+  if (isFaulty(fd, Fault::PulledOut)) {
     errno = EIO;
     return -1;
   }
   if (request == FIONREAD && isFaulty(fd, Fault::ReadsNothing)) {
     *static_cast<int *>(argument) = claimed;
     return 0;
-  }
-  if (request == FIONREAD && isFaulty(fd, Fault::QueueCountHooked) && hookedCounts-- > 0) {
-    beforeCount();
-    const int result = __real_ioctl(fd, request, argument);
-    afterCount();
-    return result;
   }
   if (request == TCSETS2) {
     const termios2 *asked = static_cast<const termios2 *>(argument);

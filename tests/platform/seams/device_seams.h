@@ -2,8 +2,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
-
 // Link-time seams (-Wl,--wrap=read, -Wl,--wrap=ioctl) in front of the Linux
 // layer's read() and ioctl(), to make a live pseudo-terminal behave as real
 // hardware can: a USB serial adapter that has been pulled out, or a UART
@@ -12,13 +10,13 @@
 // reaches the kernel unchanged.
 namespace device_seams {
 
-// A pulled-out adapter, as the kernel hangs its tty up: read() returns 0 and
+// A pulled-out adapter, as the kernel cuts its tty off: read() returns 0 and
 // every ioctl() fails with EIO. poll() still sees the live pseudo-terminal.
-void hangUp(dev_t device, int spared);
+void pullOut(dev_t device, int spared);
 
 // A device that polls readable (for input the test leaves in it), counts
 // claimedInput bytes and reads none: no state a live tty stays in, nor what
-// the kernel makes of a hung-up one.
+// the kernel makes of a gone one.
 void readNothing(dev_t device, int spared, int claimedInput);
 
 // A driver that refuses the speed rate: setting it fails with EINVAL.
@@ -27,12 +25,6 @@ void refuseRate(dev_t device, int spared, unsigned int rate);
 // A driver that takes the speed rate without complaint but runs at actual
 // instead, as a UART whose clock cannot divide down to rate does.
 void approximateRate(dev_t device, int spared, unsigned int rate, unsigned int actual);
-
-// Another reader of the device, always just ahead: each of the next `times`
-// FIONREAD requests on it calls before() first and after() once the kernel
-// has answered.
-void aroundQueueCount(dev_t device, int spared, int times, std::function<void()> before,
-                      std::function<void()> after);
 
 // The device behaves as the kernel says again.
 void restore();

@@ -20,13 +20,11 @@ class DriverRefusal : public OpenedPort {
     struct stat status {};
     ASSERT_EQ(fstat(pty.slave(), &status), 0);
     device = status.st_rdev;
-    // A state of its own to come back to: 4800 7E1 with XON/XOFF both ways.
+    // A state of its own to come back to: 4800 7E1.
     ASSERT_TRUE(GetCommState(port, &known));
     known.BaudRate = 4800;
     known.ByteSize = 7;
     known.Parity = EVENPARITY;
-    known.fOutX = 1;
-    known.fInX = 1;
     ASSERT_TRUE(SetCommState(port, &known));
   }
   void TearDown() override {
@@ -42,8 +40,6 @@ class DriverRefusal : public OpenedPort {
     wanted[1].BaudRate = 115200;  // a standard rate
     wanted[1].ByteSize = 8;
     wanted[1].Parity = NOPARITY;
-    wanted[1].fOutX = 0;
-    wanted[1].fInX = 0;
     wanted[2].BaudRate = 31250;  // with framing a pseudo-terminal cannot hold
     wanted[2].ByteSize = 5;
     wanted[2].StopBits = ONE5STOPBITS;

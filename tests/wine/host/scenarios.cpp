@@ -156,7 +156,7 @@ bool within(DWORD limitMs, Condition condition) {
   return true;
 }
 
-// Opening and closing, line settings and their messages.
+// Opening and closing, line params and their messages.
 
 void opensWithAndWithoutTheColon(Run &run) {
   for (const std::u16string name : {u"COM1:", u"COM1"}) {
@@ -186,7 +186,7 @@ void theDefaultsReachTheDevice(Run &run) {
   expectMessages(run, {}, "while opening");
 }
 
-void lineSettingsAreTakenOrRefusedWithTheirMessages(Run &run) {
+void lineParamsAreTakenOrRefusedWithTheirMessages(Run &run) {
   SerialPort port(run.vm, run.natives);
   port.open(u"COM1:");
   expect(port.setSerialPortParams(115200, 8, 2, 0), "115200 8N2 is taken");
@@ -201,8 +201,8 @@ void lineSettingsAreTakenOrRefusedWithTheirMessages(Run &run) {
                  {8, 3, 5, u"Invalid Parity"}};
   for (const auto &values : invalid) {
     expect(!port.setSerialPortParams(9600, values.dataBits, values.stopBits, values.parity),
-           "invalid line settings are refused");
-    expectMessages(run, {{u"Error", values.text}}, "for invalid line settings");
+           "invalid line params are refused");
+    expectMessages(run, {{u"Error", values.text}}, "for invalid line params");
   }
   expectSettings("19200/19200 cs8 -parenb -cstopb ", "after the refusals");
   port.close();
@@ -421,17 +421,18 @@ void closeEndsAWaitingRead(Run &run) {
   expectEqual(farState("COM1"), "closed", "the device after close()");
 }
 
-void aReadEndsWhenTheFarEndHangsUp(Run &run) {
+void aReadEndsWhenTheDeviceIsGone(Run &run) {
   SerialPort port(run.vm, run.natives);
   port.open(u"COM1:");
-  expectEqual(farEnd("hangup-after COM1 300"), "ok", "the far end will hang up");
+  expectEqual(farEnd("unplug-after COM1 300"), "ok", "the far end will be unplugged");
   Object *bytes = byteArray(run.vm, Bytes(4));
   const DWORD start = GetTickCount();
-  expectEqual(port.read(bytes, 0, 4), -1, "read() when the far end hangs up");
+  expectEqual(port.read(bytes, 0, 4), -1, "read() when the device goes");
   const DWORD waited = GetTickCount() - start;
-  expect(waited >= 250, "read() waited for the hang-up, not " + std::to_string(waited) + " ms");
-  expectEqual(port.available(), 0, "available() after the hang-up");
-  expect(port.close(), "close() after the hang-up");
+  expect(waited >= 250,
+         "read() waited for the device to go, not " + std::to_string(waited) + " ms");
+  expectEqual(port.available(), 0, "available() on the gone device");
+  expect(port.close(), "close() on the gone device");
 }
 
 // Discovery, from keys under HKLM\Drivers\Active made with `wine reg`.
@@ -549,8 +550,8 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"open_close", "COM1: and COM1 both open the port", opensWithAndWithoutTheColon},
     {"open_close", "the defaults reach the device", theDefaultsReachTheDevice},
-    {"open_close", "line settings are taken or refused with their messages",
-     lineSettingsAreTakenOrRefusedWithTheirMessages},
+    {"open_close", "line params are taken or refused with their messages",
+     lineParamsAreTakenOrRefusedWithTheirMessages},
     {"open_close", "after close every native does nothing", afterCloseEveryNativeDoesNothing},
     {"open_close", "opening an open object closes its port first",
      openingAnOpenObjectClosesItsPortFirst},
@@ -562,7 +563,7 @@ const Scenario kScenarios[] = {
      otherCallsRunBesideAWaitingRead},
     {"data", "a write the line holds gives up", aWriteTheLineHoldsGivesUp},
     {"data", "close ends a waiting read", closeEndsAWaitingRead},
-    {"data", "a read ends when the far end hangs up", aReadEndsWhenTheFarEndHangsUp},
+    {"data", "a read ends when the device is gone", aReadEndsWhenTheDeviceIsGone},
     {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
     {"discovery", "an empty or missing list of drivers", anEmptyOrMissingListOfDrivers},
     {"discovery", "a missing or too long name is reported and skipped",

@@ -92,7 +92,7 @@ final class ConnectedPort {
   }
 
   public void close() throws IOException, InterruptedException {
-    modem.hangUp();
+    modem.unplug();
     boolean readsEnded = true;
     for (BlockingRead read : reads) {
       readsEnded &= read.endsWithin(DEADLINE);

@@ -133,7 +133,7 @@ class LoadTest {
       throw new AssertionError("cycle " + i + ": COM1: did not open");
     }
     if (!port.setSerialPortParams(i % 2 == 0 ? 9600 : 115200, 8, 1, 0)) {
-      throw new AssertionError("cycle " + i + ": the line settings were refused");
+      throw new AssertionError("cycle " + i + ": the line params were refused");
     }
     port.write(i);
     modem.send(single[i & 0xFF]);
@@ -240,7 +240,7 @@ class LoadTest {
     } finally {
       // Cutting the lines ends any read still waiting before its port is closed.
       for (VirtualNullModem modem : modems) {
-        modem.hangUp();
+        modem.unplug();
       }
       for (Thread thread : threads) {
         thread.join(ConnectedPort.DEADLINE.toMillis());
@@ -327,7 +327,7 @@ class LoadTest {
       assertEquals(1, read.result(ConnectedPort.DEADLINE));
       assertEquals('h', b[0]);
     } finally {
-      modem.hangUp();
+      modem.unplug();
       port.close();
       modem.close();
       for (FileInputStream filler : fillers) {

@@ -184,7 +184,7 @@ class ReadWriteTest extends OnConnectedPort {
           received.addAndGet(n);
         }
         if (received.get() < total) {
-          early.compareAndSet(null, n); // only the hang-up at the end may end a read so
+          early.compareAndSet(null, n); // only the unplugging at the end may end a read so
         }
       }));
     }
@@ -199,10 +199,10 @@ class ReadWriteTest extends OnConnectedPort {
     assertEquals(total, received.get(), "bytes read");
     assertTrue(com1.port.setSerialPortParams(19200, 8, 1, 0), "the live port was taken for gone");
 
-    com1.modem.hangUp();
+    com1.modem.unplug();
     for (Thread reader : readers) {
       reader.join(ConnectedPort.DEADLINE.toMillis());
-      assertFalse(reader.isAlive(), "a read went on after the hang-up");
+      assertFalse(reader.isAlive(), "a read went on after the device was gone");
     }
   }
 

@@ -162,8 +162,8 @@ final class VirtualNullModem {
     }
   }
 
-  /** Cuts the line as an unplugged adapter would: socat goes, both pseudo-terminals hang up. */
-  void hangUp() throws InterruptedException {
+  /** Cuts the line as an unplugged adapter would: socat goes, and both pseudo-terminals with it. */
+  void unplug() throws InterruptedException {
     if (socat.isAlive()) {
       socat.destroy();
       if (!socat.waitFor(5, TimeUnit.SECONDS)) {
@@ -173,7 +173,7 @@ final class VirtualNullModem {
   }
 
   public void close() throws IOException, InterruptedException {
-    hangUp();
+    unplug();
     resumeReading();
     if (peerReader != null) {
       peerReader.join(5000);

@@ -1,13 +1,13 @@
-// Line settings: GetCommState and SetCommState.
+// The comm state, a DCB carried by termios: GetCommState and SetCommState.
 #include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
 
-#include "platform/posix/dcb_termios.h"
-#include "platform/posix/hang_up.h"
-#include "platform/posix/modem_lines.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 
@@ -17,48 +17,38 @@ using tarvesk_posix::TtySettings;
 // Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
 // has no line to frame characters on: when it refuses only the character size
 // or parity, the rest is applied with the framing it can hold.
-bool applyLineSetting(const PortRecord &port, const TtySettings &wanted) {
-  const bool set = tarvesk_posix::writeTermios(port.fd, wanted);
+bool applySettings(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
+  const bool set = tarvesk_posix::writeTermios(tty.fd, wanted);
   const int setError = errno;
   TtySettings held{};
-  const bool readBack = tarvesk_posix::readTermios(port.fd, held);
-  if (set && readBack && tarvesk_posix::holdsLineSetting(held, wanted)) {
+  const bool readBack = tarvesk_posix::readTermios(tty.fd, held);
+  if (set && readBack && tarvesk_posix::holdsSettings(held, wanted)) {
     return true;
   }
   const bool framingRefused =
       (!set && setError == EINVAL) ||
       (set && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
-  if (!port.isPseudoTerminal || !framingRefused) {
+  if (!tty.isPseudoTerminal || !framingRefused) {
     return false;
   }
   const TtySettings framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
-  return tarvesk_posix::writeTermios(port.fd, framed) &&
-         tarvesk_posix::readTermios(port.fd, held) && tarvesk_posix::holdsLineSetting(held, framed);
+  return tarvesk_posix::writeTermios(tty.fd, framed) && tarvesk_posix::readTermios(tty.fd, held) &&
+         tarvesk_posix::holdsSettings(held, framed);
 }
 
-// Sets one modem line and checks that it took.
-bool driveModemLine(int fd, int line, bool on) {
+// DTR and RTS on, as the DCB asks, and checked.
+bool raiseModemLines(int fd) {
+  constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
   int lines = 0;
-  return tarvesk_posix::changeModemLine(fd, line, on) && tarvesk_posix::readModemLines(fd, lines) &&
-         ((lines & line) != 0) == on;
-}
-
-// DTR and RTS as the DCB asks; RTS under handshake is the kernel's to drive.
-bool applyModemLines(int fd, const DCB &dcb) {
-  if (!driveModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DTR_CONTROL_ENABLE)) {
-    return false;
-  }
-  return dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ||
-         driveModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
+  return tarvesk_posix::changeModemLines(fd, kBoth, true) &&
+         tarvesk_posix::readModemLines(fd, lines) && (lines & kBoth) == kBoth;
 }
 
 void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBefore) {
   tarvesk_posix::writeTermios(fd, before);
   if (hasModemLines) {
-    tarvesk_posix::changeModemLine(fd, TIOCM_DTR, (linesBefore & TIOCM_DTR) != 0);
-    if (!(before.c_cflag & CRTSCTS)) {
-      tarvesk_posix::changeModemLine(fd, TIOCM_RTS, (linesBefore & TIOCM_RTS) != 0);
-    }
+    // Only raised: lowering those that were low restores them.
+    tarvesk_posix::changeModemLines(fd, (TIOCM_DTR | TIOCM_RTS) & ~linesBefore, false);
   }
 }
 
@@ -81,12 +71,12 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   // A pulled-out adapter may still answer ioctls; it has no line to set.
-  if (tarvesk_posix::isGone(*port)) {
+  if (tarvesk_posix::isGone(port->tty)) {
     errno = EIO;
     return FALSE;
   }
   TtySettings before{};
-  if (!tarvesk_posix::readTermios(port->fd, before)) {
+  if (!tarvesk_posix::readTermios(port->tty.fd, before)) {
     return FALSE;
   }
   const std::optional<TtySettings> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
@@ -95,13 +85,13 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   int linesBefore = 0;
-  const bool hasModemLines = tarvesk_posix::readModemLines(port->fd, linesBefore);
+  const bool hasModemLines = tarvesk_posix::readModemLines(port->tty.fd, linesBefore);
   if (!hasModemLines && errno != ENOTTY && errno != EINVAL) {
     return FALSE;  // the device did not answer at all
   }
 
-  if (!applyLineSetting(*port, *wanted) || (hasModemLines && !applyModemLines(port->fd, *lpDCB))) {
-    restore(port->fd, before, hasModemLines, linesBefore);
+  if (!applySettings(port->tty, *wanted) || (hasModemLines && !raiseModemLines(port->tty.fd))) {
+    restore(port->tty.fd, before, hasModemLines, linesBefore);
     errno = EINVAL;
     return FALSE;
   }

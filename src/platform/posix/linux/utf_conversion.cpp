@@ -1,4 +1,4 @@
-#include "platform/posix/utf_conversion.h"
+#include "platform/posix/linux/utf_conversion.h"
 
 namespace tarvesk_posix {
 

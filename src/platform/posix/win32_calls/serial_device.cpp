@@ -14,20 +14,17 @@
 #include <new>
 #include <string>
 
-#include "platform/posix/dcb_termios.h"
-#include "platform/posix/hang_up.h"
-#include "platform/posix/modem_lines.h"
-#include "platform/posix/port_namespace.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/linux/port_namespace.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 
 using tarvesk_posix::PortRecord;
 using tarvesk_posix::TtySettings;
 using Clock = std::chrono::steady_clock;
-
-// Win32's flag for overlapped I/O, which this layer does not offer.
-constexpr DWORD kFileFlagOverlapped = 0x40000000u;
 
 // How long CloseHandle lets queued output drain: it stops waiting once the
 // queue has not shrunk for kStalledDrain (a line held by flow control or
@@ -94,11 +91,15 @@ bool drainOutput(int fd) {
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
-                   SECURITY_ATTRIBUTES * /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
-  if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING ||
-      (dwFlagsAndAttributes & kFileFlagOverlapped) != 0) {
+// Opens a device the one way the library does: an existing one, for reading
+// and writing, for exclusive use, synchronous.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (lpFileName == nullptr || dwDesiredAccess != (GENERIC_READ | GENERIC_WRITE) ||
+      dwShareMode != 0 || lpSecurityAttributes != nullptr ||
+      dwCreationDisposition != OPEN_EXISTING || dwFlagsAndAttributes != 0 ||
+      hTemplateFile != nullptr) {
     errno = EINVAL;
     return INVALID_HANDLE_VALUE;
   }
@@ -163,10 +164,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShar
     errno = ENOMEM;
     return INVALID_HANDLE_VALUE;
   }
-  port->isPseudoTerminal = isPseudoTerminalSlave(device.fd);
+  port->tty.isPseudoTerminal = isPseudoTerminalSlave(device.fd);
   port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
                                            !hasModemLines || (lines & TIOCM_RTS) != 0);
-  port->fd = device.release();
+  port->tty.fd = device.release();
   port->wakeFd = wake.release();
   return port;
 }
@@ -179,10 +180,10 @@ BOOL CloseHandle(HANDLE hObject) {
   // Whatever a stuck line did not let leave is dropped, so close() itself
   // cannot wait on it. Only then: on a pseudo-terminal the flush would empty
   // the peer's input instead, losing bytes that were already delivered.
-  if (tarvesk_posix::isGone(*port) || drainOutput(port->fd)) {
-    ioctl(port->fd, TCFLSH, TCOFLUSH);
+  if (tarvesk_posix::isGone(port->tty) || drainOutput(port->tty.fd)) {
+    ioctl(port->tty.fd, TCFLSH, TCOFLUSH);
   }
-  close(port->fd);  // also releases the flock
+  close(port->tty.fd);  // also releases the flock
   close(port->wakeFd);
   delete port;
   return TRUE;

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <type_traits>
 
-#include "platform/posix/kernel_termios.h"
+#include "platform/posix/linux/kernel_termios.h"
 
 namespace tarvesk_posix {
 
@@ -43,7 +43,7 @@ tcflag_t codeOf(speed_t rate) {
       return standard.code;
     }
   }
-  return rate == 0 ? B0 : BOTHER;  // B0 hangs the line up
+  return rate == 0 ? B0 : BOTHER;  // B0 drops DTR and RTS
 }
 
 // 0 for B0, and for BOTHER, which a classic termios cannot carry.

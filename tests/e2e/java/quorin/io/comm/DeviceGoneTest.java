@@ -17,22 +17,22 @@ import org.junit.jupiter.api.Timeout;
  * every later call returns instead of waiting (how soon is a figure of the benchmark).
  */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
-class HangUpTest extends OnConnectedPort {
+class DeviceGoneTest extends OnConnectedPort {
   @Test
-  void aReadAfterTheHangUpIsMinusOne() throws Throwable {
-    com1.modem.hangUp();
+  void aReadOnAGoneDeviceIsMinusOne() throws Throwable {
+    com1.modem.unplug();
     assertEquals(-1, com1.startRead(new byte[4], 0, 4).result(ConnectedPort.DEADLINE));
     assertEquals(-1, com1.startRead(new byte[4], 0, 0).result(ConnectedPort.DEADLINE));
     assertTrue(com1.port.close());
   }
 
   @Test
-  void aWaitingReadEndsWithTheHangUpAndCloseThenFreesTheDevice() throws Throwable {
+  void aWaitingReadEndsWhenTheDeviceGoesAndCloseThenFreesIt() throws Throwable {
     Path device = com1.modem.portDevice();
     byte[] b = new byte[16];
     BlockingRead read = com1.startWaitingRead(b);
 
-    com1.modem.hangUp();
+    com1.modem.unplug();
     assertEquals(-1, read.result(ConnectedPort.DEADLINE));
     // The device is known to be gone: a read no longer waits, and nothing is tried on it.
     assertEquals(-1, com1.startRead(b, 0, 4).result(ConnectedPort.DEADLINE));
@@ -41,7 +41,7 @@ class HangUpTest extends OnConnectedPort {
     com1.port.write('x');
 
     assertTrue(descriptorsOn(device) > 0, "the open port has a descriptor on " + device);
-    assertTrue(com1.port.close(), "a hung-up port still closes");
+    assertTrue(com1.port.close(), "the port of a gone device still closes");
     assertEquals(0, descriptorsOn(device), "descriptors left open on " + device);
 
     // Plugged in again as COM1:, the same port object opens and works.

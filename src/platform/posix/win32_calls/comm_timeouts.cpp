@@ -1,7 +1,5 @@
 // Time-outs: kept in the handle's record and applied by ReadFile/WriteFile.
-#include <cerrno>
-
-#include "platform/posix/port_record.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   const tarvesk_posix::PortRecord *port =
@@ -13,16 +11,14 @@ BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   return TRUE;
 }
 
+// Reads return at once with what is buffered, so MAXDWORD, 0, 0 are the only
+// read time-outs taken; the write time-outs may be any.
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr);
+  tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(
+      hFile, lpCommTimeouts != nullptr && lpCommTimeouts->ReadIntervalTimeout == MAXDWORD &&
+                 lpCommTimeouts->ReadTotalTimeoutMultiplier == 0 &&
+                 lpCommTimeouts->ReadTotalTimeoutConstant == 0);
   if (port == nullptr) {
-    return FALSE;
-  }
-  // The one combination Win32 rejects: every read time-out MAXDWORD.
-  if (lpCommTimeouts->ReadIntervalTimeout == MAXDWORD &&
-      lpCommTimeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
-      lpCommTimeouts->ReadTotalTimeoutConstant == MAXDWORD) {
-    errno = EINVAL;
     return FALSE;
   }
   port->timeouts = *lpCommTimeouts;

@@ -1,4 +1,4 @@
-#include "platform/posix/port_namespace.h"
+#include "platform/posix/linux/port_namespace.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <iterator>
 #include <tuple>
 
-#include "platform/posix/utf_conversion.h"
+#include "platform/posix/linux/utf_conversion.h"
 
 namespace tarvesk_posix {
 

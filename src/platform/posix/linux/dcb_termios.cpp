@@ -1,4 +1,4 @@
-#include "platform/posix/dcb_termios.h"
+#include "platform/posix/linux/dcb_termios.h"
 
 #include <algorithm>
 #include <iterator>
@@ -23,10 +23,12 @@ BYTE byteSizeOf(tcflag_t cflag) {
   return static_cast<BYTE>(5 + (code - std::begin(kSizeCodes)));
 }
 
-// Everything Linux cannot do exactly is refused rather than approximated.
+// Everything Linux cannot do exactly is refused rather than approximated, and
+// so is flow control, which the library never asks for: DTR and RTS on, no
+// CTS, DSR or XON/XOFF.
 bool canHonour(const DCB &dcb) {
   if (!dcb.fBinary || dcb.BaudRate == 0) {
-    return false;  // Linux has no non-binary mode; rate 0 would hang the line up
+    return false;  // Linux has no non-binary mode; rate 0 would drop DTR and RTS
   }
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY) {
     return false;
@@ -43,25 +45,11 @@ bool canHonour(const DCB &dcb) {
     default:
       return false;
   }
-  // No DSR flow or sensitivity, DTR handshake, RTS toggle, error-character
-  // replacement, null stripping or abort-on-error in the tty layer.
-  if (dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
-      dcb.fRtsControl == RTS_CONTROL_TOGGLE || dcb.fErrorChar || dcb.fNull || dcb.fAbortOnError) {
-    return false;
-  }
-  // CRTSCTS is both halves at once: CTS gates output and RTS gates input.
-  if (static_cast<bool>(dcb.fOutxCtsFlow) != (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)) {
-    return false;
-  }
-  if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar) {
-    return false;
-  }
-  // Linux keeps sending after it has sent XOFF; it cannot stop as Win32 does
-  // with fTXContinueOnXoff = 0.
-  if (dcb.fInX && !dcb.fTXContinueOnXoff) {
-    return false;
-  }
-  return true;
+  // Nor error-character replacement, null stripping or abort-on-error: the
+  // tty layer has none of them.
+  return !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && dcb.fDtrControl == DTR_CONTROL_ENABLE &&
+         !dcb.fDsrSensitivity && !dcb.fOutX && !dcb.fInX && dcb.fRtsControl == RTS_CONTROL_ENABLE &&
+         !dcb.fErrorChar && !dcb.fNull && !dcb.fAbortOnError;
 }
 
 }  // namespace
@@ -69,7 +57,7 @@ bool canHonour(const DCB &dcb) {
 TtySettings rawTermios(const TtySettings &current) {
   TtySettings raw = current;
   // No break, parity check or mark, strip, CR/NL or case translation on input,
-  // and no software flow control until a DCB asks for it.
+  // and no software flow control.
   raw.c_iflag &= ~kInputBits;
   raw.c_oflag &= ~OPOST;       // output bytes go out as written
   raw.c_lflag &= ~kLocalBits;  // no line editing, echo or signal characters
@@ -111,24 +99,12 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
   if (dcb.StopBits != ONESTOPBIT) {
     wanted.c_cflag |= CSTOPB;  // two stop bits, or 1.5 at 5 data bits
   }
-  if (dcb.fOutxCtsFlow) {
-    wanted.c_cflag |= CRTSCTS;
-  }
-
-  // No INPCK, whatever fParity says: n_tty would read a byte with a parity
-  // or framing error as 0 (without IGNPAR or PARMRK), where Win32, with
-  // fErrorChar off (the only way accepted), delivers it as received. Nor
-  // would it report the error: the layer tracks no line errors. (INPCK also
-  // keeps n_tty off its fast path for raw input.)
-  wanted.c_iflag &= ~(IXON | IXOFF);
-  if (dcb.fOutX) {
-    wanted.c_iflag |= IXON;  // stop sending on XOFF received, resume on XON
-  }
-  if (dcb.fInX) {
-    wanted.c_iflag |= IXOFF;  // send XOFF/XON as the input queue fills/drains
-  }
-  wanted.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-  wanted.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  // No CRTSCTS, nor IXON or IXOFF (cleared with raw mode). No INPCK, whatever
+  // fParity says: n_tty would read a byte with a parity or framing error as 0
+  // (without IGNPAR or PARMRK), where Win32, with fErrorChar off (the only way
+  // accepted), delivers it as received. Nor would it report the error: the
+  // layer tracks no line errors. (INPCK also keeps n_tty off its fast path
+  // for raw input.)
   return wanted;
 }
 
@@ -137,13 +113,11 @@ DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = settings.c_ospeed;
   dcb.fBinary = 1;
-  dcb.fParity = (settings.c_iflag & INPCK) ? 1 : 0;
+  // Hardware flow control shows as the kernel has it (raw mode keeps it, and
+  // clears software flow control) until the first SetCommState.
   const bool hardwareFlow = (settings.c_cflag & CRTSCTS) != 0;
   dcb.fOutxCtsFlow = hardwareFlow ? 1 : 0;
   dcb.fDtrControl = dtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-  dcb.fTXContinueOnXoff = 1;  // Linux never stops output because it sent XOFF
-  dcb.fOutX = (settings.c_iflag & IXON) ? 1 : 0;
-  dcb.fInX = (settings.c_iflag & IXOFF) ? 1 : 0;
   dcb.fRtsControl =
       hardwareFlow ? RTS_CONTROL_HANDSHAKE : (rtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE);
   dcb.ByteSize = byteSizeOf(settings.c_cflag);
@@ -159,26 +133,23 @@ DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   } else {
     dcb.StopBits = dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
   }
-  dcb.XonChar = static_cast<char>(settings.c_cc[VSTART]);
-  dcb.XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
   return dcb;
 }
 
-bool holdsLineSetting(const TtySettings &held, const TtySettings &wanted) {
+bool holdsSettings(const TtySettings &held, const TtySettings &wanted) {
   return (held.c_cflag & kControlBits) == (wanted.c_cflag & kControlBits) &&
          held.c_ospeed == wanted.c_ospeed && held.c_ispeed == wanted.c_ispeed &&
          (held.c_iflag & kInputBits) == (wanted.c_iflag & kInputBits) &&
          (held.c_oflag & OPOST) == (wanted.c_oflag & OPOST) &&
          (held.c_lflag & kLocalBits) == (wanted.c_lflag & kLocalBits) &&
-         held.c_cc[VMIN] == wanted.c_cc[VMIN] && held.c_cc[VTIME] == wanted.c_cc[VTIME] &&
-         held.c_cc[VSTART] == wanted.c_cc[VSTART] && held.c_cc[VSTOP] == wanted.c_cc[VSTOP];
+         held.c_cc[VMIN] == wanted.c_cc[VMIN] && held.c_cc[VTIME] == wanted.c_cc[VTIME];
 }
 
 bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
   TtySettings heldWithWantedFraming = held;
   heldWithWantedFraming.c_cflag &= ~kFramingBits;
   heldWithWantedFraming.c_cflag |= wanted.c_cflag & kFramingBits;
-  return holdsLineSetting(heldWithWantedFraming, wanted);
+  return holdsSettings(heldWithWantedFraming, wanted);
 }
 
 TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/utf_conversion.h"
+#include "platform/posix/linux/utf_conversion.h"
 
 namespace {
 

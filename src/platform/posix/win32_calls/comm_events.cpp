@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/posix/hang_up.h"
-#include "platform/posix/port_record.h"
+#include "platform/posix/linux/device_gone.h"
+#include "platform/posix/win32_calls/port_record.h"
 
 using tarvesk_posix::PortRecord;
 
@@ -61,13 +61,14 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
   return TRUE;
 }
 
-// Blocks, without a time limit and without using the CPU, until input is
-// queued (TRUE, EV_RXCHAR), the device is gone (TRUE, no event; from then on
-// ClearCommError fails) or SetCommMask is called on the handle (TRUE, no
-// event). Input that another reader of the device takes first does not end
-// it.
+// Blocks, without a time limit and without using the CPU, until the device
+// polls readable (TRUE, EV_RXCHAR), the device is gone (TRUE, no event; from
+// then on ClearCommError fails) or SetCommMask is called on the handle (TRUE,
+// no event). Readable does not promise input: another reader of the device
+// may take it first, so the caller's count of the queue decides.
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
-  PortRecord *port = tarvesk_posix::recordFor(hFile, lpOverlapped == nullptr);
+  PortRecord *port =
+      tarvesk_posix::recordFor(hFile, lpEvtMask != nullptr && lpOverlapped == nullptr);
   if (port == nullptr) {
     return FALSE;
   }
@@ -79,39 +80,23 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
     return FALSE;
   }
   DWORD events = 0;
-  int pauseMs = 0;
-  bool pausing = false;  // the device said readable with nothing to read
-  while (!tarvesk_posix::isGone(*port)) {
-    // While pausing, only a hang-up (reported whatever is asked) or the
-    // wake-up ends the poll early.
-    pollfd waits[] = {{port->fd, static_cast<short>(pausing ? 0 : POLLIN), 0},
-                      {port->wakeFd, POLLIN, 0}};
-    if (poll(waits, 2, pausing ? pauseMs : -1) < 0) {
+  while (!tarvesk_posix::isGone(port->tty)) {
+    pollfd waits[] = {{port->tty.fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
+    if (poll(waits, 2, -1) < 0) {
       if (errno == EINTR) {
         continue;
       }
       return FALSE;
     }
-    if (waits[1].revents != 0 && maskChangedSince(*port, changesAtStart)) {
+    if ((waits[1].revents != 0 && maskChangedSince(*port, changesAtStart)) ||
+        tarvesk_posix::pollShowsGone(port->tty, waits[0].revents)) {
       break;
     }
-    if (pausing) {
-      pausing = false;
-      tarvesk_posix::pollShowsGone(*port, waits[0].revents);
-      continue;
-    }
-    if (waits[0].revents == 0) {
-      continue;
-    }
-    if (tarvesk_posix::inputAfterWake(*port, waits[0].revents)) {
+    if ((waits[0].revents & POLLIN) != 0) {
       events = EV_RXCHAR;
       break;
     }
-    pausing = tarvesk_posix::readableNow(*port);
-    pauseMs = pausing ? tarvesk_posix::pauseAfter(pauseMs) : 0;
   }
-  if (lpEvtMask != nullptr) {
-    *lpEvtMask = events;
-  }
+  *lpEvtMask = events;
   return TRUE;
 }

@@ -5,7 +5,8 @@
 #include <cerrno>
 
 #include "platform/platform.h"
-#include "platform/posix/handle_tag.h"
+#include "platform/posix/linux/tty.h"
+#include "platform/posix/win32_calls/handle_tag.h"
 
 namespace tarvesk_posix {
 
@@ -14,13 +15,9 @@ namespace tarvesk_posix {
 struct PortRecord {
   static constexpr HandleKind kTag = HandleKind::kSerialDevice;
   HandleKind tag = kTag;
-  int fd = -1;
-  bool isPseudoTerminal = false;  // Unix98 pty slave: no line, no modem lines, no framing
-  // Set by hang_up.cpp once the device is found gone. Read by other threads
-  // while one waits for input, hence atomic.
-  std::atomic<bool> hungUp{false};
-  DCB dcb{};                // the settings last accepted, as GetCommState reports them
-  COMMTIMEOUTS timeouts{};  // Win32's initial time-outs are all 0 as well
+  Tty tty;
+  DCB dcb{};  // the settings last accepted, as GetCommState reports them
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return at once, writes have no limit
   // SetCommMask may come from another thread while WaitCommEvent runs, and
   // ends that wait: it stores the mask, counts the change, and signals the
   // eventfd wakeFd, which the wait polls beside the device, when one is in

@@ -1,4 +1,4 @@
-#include "bridge/line_setting_codes.h"
+#include "bridge/line_param_codes.h"
 #include "bridge/port_binding.h"
 #include "bridge/serial_port_natives.h"
 #include "common/show_error.h"

@@ -1,4 +1,4 @@
-#include "bridge/line_setting_codes.h"
+#include "bridge/line_param_codes.h"
 
 bool dataBitsCode(int javaDataBits, BYTE &byteSize) {
   if (javaDataBits < 5 || javaDataBits > 8) {

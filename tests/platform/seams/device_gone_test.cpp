@@ -1,13 +1,13 @@
-// After the device hangs up, every native method of CESerialPort returns with
+// Once the device is gone, every native method of CESerialPort returns with
 // its failure value instead of waiting, and closing releases the device (how
 // soon is a figure of the benchmark). The natives
 // run on the real Linux layer and a pseudo-terminal, called through a Java VM
 // in this process as Java would call them. Two ways a device goes: the peer
-// of the pseudo-terminal closes (the kernel hangs the slave up), or, through
-// the seams of device_seams.h, a USB adapter is pulled out (the kernel hangs
-// its tty up alike, seen here through read() and ioctl() alone). And ways a
-// live device must not be taken for gone: another reader takes the input the
-// wait was woken for; the device says it is readable with nothing to read.
+// of the pseudo-terminal closes (the kernel cuts the slave off), or, through
+// the seams of device_seams.h, a USB adapter is pulled out (the kernel cuts
+// its tty off alike, seen here through read() and ioctl() alone). And a live
+// device that must not be taken for gone: it says it is readable with
+// nothing to read.
 #include <dirent.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -68,10 +68,10 @@ class NativeCall : private NativeResult, public BoundedCall {
   }
 };
 
-enum class Departure { PeerCloses, AdapterPulledOut };
+enum class Cause { PeerCloses, AdapterPulledOut };
 
-std::string departureName(const testing::TestParamInfo<Departure> &info) {
-  return info.param == Departure::PeerCloses ? "PeerCloses" : "AdapterPulledOut";
+std::string causeName(const testing::TestParamInfo<Cause> &info) {
+  return info.param == Cause::PeerCloses ? "PeerCloses" : "AdapterPulledOut";
 }
 
 // How many descriptors of this process are open on the character device.
@@ -87,7 +87,7 @@ int descriptorsOn(dev_t device) {
   return count;
 }
 
-class DeviceGone : public testing::TestWithParam<Departure> {
+class DeviceGone : public testing::TestWithParam<Cause> {
  protected:
   void SetUp() override {
     JNIEnv *env = testjvm::env();
@@ -111,7 +111,7 @@ class DeviceGone : public testing::TestWithParam<Departure> {
     EXPECT_EQ(testjvm::takeException(), "");
   }
 
-  bool vanishes() const { return GetParam() != Departure::PeerCloses; }
+  bool adapterPulledOut() const { return GetParam() == Cause::AdapterPulledOut; }
 
   void open() {
     JNIEnv *env = testjvm::env();
@@ -125,13 +125,13 @@ class DeviceGone : public testing::TestWithParam<Departure> {
   }
 
   // While a read waits: the device goes the way the parameter says.
-  void depart() {
+  void deviceGoes() {
     switch (GetParam()) {
-      case Departure::PeerCloses:
+      case Cause::PeerCloses:
         pty.closeMaster();
         return;
-      case Departure::AdapterPulledOut:
-        device_seams::hangUp(device, pty.slave());
+      case Cause::AdapterPulledOut:
+        device_seams::pullOut(device, pty.slave());
         break;
     }
     // A byte from the far end wakes the waiting poll(); the seams then hide it.
@@ -165,7 +165,7 @@ class DeviceGone : public testing::TestWithParam<Departure> {
 TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   NativeCall waiting(nativeRead(), cutTheLine());
   EXPECT_FALSE(waiting.endsWithin(200ms)) << "nativeRead returned with nothing to read";
-  depart();
+  deviceGoes();
   ASSERT_TRUE(waiting.endsWithin(kReturns)) << "the waiting read went on after the device went";
   EXPECT_EQ(waiting.result(), -1);
 
@@ -179,7 +179,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   ASSERT_TRUE(available.endsWithin(kReturns));
   EXPECT_EQ(available.result(), 0);
 
-  const TtySettings before = vanishes() ? termiosOf(pty.slave()) : TtySettings{};
+  const TtySettings before = adapterPulledOut() ? termiosOf(pty.slave()) : TtySettings{};
   NativeCall params(
       [this](JNIEnv *env) -> jint {
         return Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(env, self, 19200, 7, 2,
@@ -188,7 +188,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
       cutTheLine());
   ASSERT_TRUE(params.endsWithin(kReturns));
   EXPECT_EQ(params.result(), JNI_FALSE);
-  if (vanishes()) {
+  if (adapterPulledOut()) {
     const TtySettings after = termiosOf(pty.slave());
     EXPECT_TRUE(sameBytes(before, after)) << "a gone device was changed";
   }
@@ -200,7 +200,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
       },
       cutTheLine());
   ASSERT_TRUE(write.endsWithin(kReturns));
-  if (vanishes()) {
+  if (adapterPulledOut()) {
     EXPECT_EQ(pty.receive(1, 100ms), "") << "a byte went out to a device known to be gone";
   }
 
@@ -216,7 +216,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   EXPECT_EQ(descriptorsOn(device), 1) << "the library's descriptor is still open";
   EXPECT_EQ(flock(pty.slave(), LOCK_EX | LOCK_NB), 0) << "closing did not release the lock";
   flock(pty.slave(), LOCK_UN);
-  EXPECT_FALSE(std::filesystem::exists(log.file)) << "a hang-up is no message";
+  EXPECT_FALSE(std::filesystem::exists(log.file)) << "a gone device is no message";
 }
 
 // Plugged in again, the adapter that was gone opens and works: nothing of the
@@ -227,7 +227,7 @@ using AdapterPulledOut = DeviceGone;
 TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
   NativeCall waiting(nativeRead(), cutTheLine());
   EXPECT_FALSE(waiting.endsWithin(100ms));
-  depart();
+  deviceGoes();
   ASSERT_TRUE(waiting.endsWithin(kReturns));
   EXPECT_EQ(waiting.result(), -1);
   ASSERT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(testjvm::env(), self), JNI_TRUE);
@@ -244,50 +244,12 @@ TEST_P(AdapterPulledOut, OpensAgainWhenPluggedBack) {
   EXPECT_EQ(first, 'r');
 }
 
-INSTANTIATE_TEST_SUITE_P(Departures, DeviceGone,
-                         testing::Values(Departure::PeerCloses, Departure::AdapterPulledOut),
-                         departureName);
-INSTANTIATE_TEST_SUITE_P(Departures, AdapterPulledOut, testing::Values(Departure::AdapterPulledOut),
-                         departureName);
+INSTANTIATE_TEST_SUITE_P(Causes, DeviceGone,
+                         testing::Values(Cause::PeerCloses, Cause::AdapterPulledOut), causeName);
+INSTANTIATE_TEST_SUITE_P(Causes, AdapterPulledOut, testing::Values(Cause::AdapterPulledOut),
+                         causeName);
 
-// A wait woken by input that another reader of the same handle takes before
-// the wait can count it, again and again, goes on waiting: the device is not
-// gone, and ends the wait with the next byte that stays.
-TEST(AnotherReader, TakingTheInputFirstDoesNotMakeALiveDeviceLookGone) {
-  PseudoTerminal pty;
-  HANDLE port = openLikeTheLibrary(pty.slaveName());
-  ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-  struct stat status {};
-  ASSERT_EQ(fstat(pty.slave(), &status), 0);
-  int taken = 0;
-  device_seams::aroundQueueCount(
-      status.st_rdev, pty.slave(), 3,
-      [&] {
-        BYTE input[16];
-        DWORD count = 0;
-        ReadFile(port, input, sizeof input, &count, nullptr);
-        taken += static_cast<int>(count);
-      },
-      [&] { EXPECT_EQ(write(pty.master(), "+", 1), 1); });
-  ASSERT_EQ(write(pty.master(), "+", 1), 1);
-
-  BOOL waited = FALSE;
-  DWORD events = 0;
-  finishesWithin(
-      5s, [&] { waited = WaitCommEvent(port, &events, nullptr); }, [&] { pty.closeMaster(); });
-  device_seams::restore();
-  EXPECT_GE(taken, 2) << "the other reader did not get ahead of the wait twice";
-  EXPECT_TRUE(waited);
-  EXPECT_EQ(events, DWORD{EV_RXCHAR});
-  DWORD errors = 0;
-  COMSTAT queue{};
-  EXPECT_TRUE(ClearCommError(port, &errors, &queue)) << "the live device was marked gone";
-  EXPECT_EQ(queue.cbInQue, 1u);
-  CloseHandle(port);
-}
-
-// Neither is a state a live tty stays in, nor one the kernel gives a hung-up
+// Neither is a state a live tty stays in, nor one the kernel gives a gone
 // tty: the device polls readable with nothing to read, with nothing counted or
 // with a count that reads never find. A read waits on without spinning, the
 // device is not taken for gone, and the read ends once the kernel says it is.
@@ -314,7 +276,7 @@ TEST(NothingToRead, AReadWaitsWithoutSpinningUntilTheDeviceHangsUp) {
     EXPECT_FALSE(read.endsWithin(1s)) << "the read returned " << result;
     EXPECT_TRUE(port.setLineParams(19200, 8, ONESTOPBIT, NOPARITY)) << "taken for gone";
     pty.closeMaster();
-    ASSERT_TRUE(read.endsWithin(5s)) << "the read went on after the hang-up";
+    ASSERT_TRUE(read.endsWithin(5s)) << "the read went on after the device was gone";
     device_seams::restore();
     EXPECT_EQ(result, -1);
     EXPECT_LT(cpu, 100ms) << "the read spun while it waited";

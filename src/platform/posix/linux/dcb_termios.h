@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/platform.h"
-#include "platform/posix/kernel_termios.h"
+#include "platform/posix/linux/kernel_termios.h"
 
 namespace tarvesk_posix {
 
@@ -26,7 +26,7 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
 DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn);
 
 // True when the kernel holds every value of wanted that the DCB mapping sets.
-bool holdsLineSetting(const TtySettings &held, const TtySettings &wanted);
+bool holdsSettings(const TtySettings &held, const TtySettings &wanted);
 
 // True when held and wanted differ in character size and parity only: what a
 // pseudo-terminal forces, having no line to frame characters on.
