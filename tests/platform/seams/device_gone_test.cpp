@@ -253,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(Causes, AdapterPulledOut, testing::Values(Cause::Adapte
 // tty: the device polls readable with nothing to read, with nothing counted or
 // with a count that reads never find. A read waits on without spinning, the
 // device is not taken for gone, and the read ends once the kernel says it is.
-TEST(NothingToRead, AReadWaitsWithoutSpinningUntilTheDeviceHangsUp) {
+TEST(NothingToRead, AReadWaitsWithoutSpinningUntilTheDeviceIsGone) {
   for (const int counted : {0, 5}) {
     SCOPED_TRACE(testing::Message() << "FIONREAD says " << counted);
     PseudoTerminal pty;
