@@ -116,7 +116,8 @@ class ReadWriteTest extends OnConnectedPort {
 
   /**
    * Frames go out whole, each in one call, until the line is full: then a write gives up after
-   * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out.
+   * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out. A write held
+   * there keeps a close pending, and the calls made meanwhile return at once.
    */
   @Test
   void aFrameGoesOutWholeOrAsFarAsTheLineTookItWithinItsLimit() throws Throwable {
@@ -142,11 +143,33 @@ class ReadWriteTest extends OnConnectedPort {
     assertTrue(n >= 0 && took >= 2_000_000_000L && took < 30_000_000_000L,
         "on the full line a write returned " + n + " after " + took / 1_000_000 + " ms");
 
+    // A write held by the full line keeps a close waiting; calls made meanwhile return at once
+    // as on a closed port rather than behind the close.
+    byte[] held = new byte[1000]; // a limit of 11 s
+    new Random(-1).nextBytes(held);
+    AtomicInteger heldSent = new AtomicInteger(-2);
+    Thread writer =
+        com1.startCaller("held write", () -> heldSent.set(com1.port.write(held, 0, 1000)));
+    BlockingRead.awaitThread(writer, "into the write", t -> t.getStackTrace().length > 0
+        && t.getStackTrace()[0].getMethodName().equals("nativeWriteBytes"));
+    AtomicBoolean closed = new AtomicBoolean();
+    Thread closer = com1.startCaller("close", () -> closed.set(com1.port.close()));
+    BlockingRead.awaitThread(closer, "to wait", t -> t.getState() == Thread.State.WAITING);
+    FutureTask<String> calls = inThread(() -> com1.port.read(frame, 0, 1) + " "
+        + com1.port.available() + " " + com1.port.isOpen() + " "
+        + com1.port.setSerialPortParams(19200, 8, 1, 0) + " " + com1.port.write(frame, 0, 1) + " "
+        + com1.port.close());
+    assertEquals(
+        "-1 0 false false -1 false", calls.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
+    assertTrue(closer.isAlive(), "the calls returned only once the close was done");
+
     com1.modem.resumeReading();
+    closer.join(DEADLINE.toMillis());
+    assertTrue(closed.get(), "the close after the held write");
+    sent.write(held, 0, Math.max(heldSent.get(), 0));
+    // Nothing beyond the counts went out: the held frame follows what was counted.
     assertArrayEquals(sent.toByteArray(), com1.modem.receive(sent.size(), DEADLINE));
-    // Nothing beyond the count went out: the next frame follows what was counted.
-    assertEquals(frameBytes, com1.port.write(frame, 0, frameBytes));
-    assertArrayEquals(frame, com1.modem.receive(frameBytes, DEADLINE));
+    assertEquals(held.length, heldSent.get(), "the held write, once the line was read again");
   }
 
   @Test
