@@ -289,23 +289,19 @@ TEST_F(SerialPortNatives, WriteSendsTheLowByteAndAvailableCountsTheQueue) {
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 12);
 }
 
-TEST_F(SerialPortNatives, WriteBytesSendsTheRangeUnchanged) {
-  openQuietly();
-  jbyteArray b = filledArray(6, 9);
-  const jbyte frame[] = {-128, -1, 1};
-  env->SetByteArrayRegion(b, 2, 3, frame);
-  EXPECT_EQ(writeBytes(env, self, b, 2, 3), 3);
-  EXPECT_EQ(platform.written, (std::vector<BYTE>{0x80, 0xFF, 0x01}));
-}
-
-// Beyond what the stack holds, a frame needs memory: without it nothing is
-// sent (a part would garble the frame) and the VM hears why.
-TEST_F(SerialPortNatives, ALargeFrameGoesOutWholeOrNotAtAll) {
+// The range goes out unchanged. Beyond what the stack holds, a frame needs
+// memory: without it nothing is sent (a part would garble the frame) and the
+// VM hears why.
+TEST_F(SerialPortNatives, AFrameGoesOutWholeAndUnchangedOrNotAtAll) {
   openQuietly();
   const jint large = 64 * 1024 + 3;
-  jbyteArray b = filledArray(large, 7);
-  EXPECT_EQ(writeBytes(env, self, b, 0, large), large);
-  EXPECT_EQ(platform.written, std::vector<BYTE>(large, 7));
+  jbyteArray b = filledArray(large + 2, 7);
+  const jbyte edges[] = {-128, -1, 1};
+  env->SetByteArrayRegion(b, large - 1, 3, edges);
+  EXPECT_EQ(writeBytes(env, self, b, 2, large), large);
+  std::vector<BYTE> expected(large, 7);
+  std::copy(std::begin(edges), std::end(edges), expected.end() - 3);  // as unsigned bytes
+  EXPECT_EQ(platform.written, expected);
   platform.memoryRunsOut = true;
   EXPECT_EQ(writeBytes(env, self, b, 0, large), -1);
   EXPECT_EQ(testjvm::takeException(), "java.lang.OutOfMemoryError");

@@ -117,7 +117,8 @@ class ReadWriteTest extends OnConnectedPort {
   /**
    * Frames go out whole, each in one call, until the line is full: then a write gives up after
    * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out. A write held
-   * there keeps a close pending, and the calls made meanwhile return at once.
+   * there keeps a close pending: the close ends the waiting reads, and calls made meanwhile
+   * return at once.
    */
   @Test
   void aFrameGoesOutWholeOrAsFarAsTheLineTookItWithinItsLimit() throws Throwable {
@@ -143,8 +144,12 @@ class ReadWriteTest extends OnConnectedPort {
     assertTrue(n >= 0 && took >= 2_000_000_000L && took < 30_000_000_000L,
         "on the full line a write returned " + n + " after " + took / 1_000_000 + " ms");
 
-    // A write held by the full line keeps a close waiting; calls made meanwhile return at once
-    // as on a closed port rather than behind the close.
+    // A write held by the full line keeps a close waiting. The close ends the read that waits
+    // for input and the one waiting for its turn; calls made meanwhile return at once as on a
+    // closed port rather than behind the close.
+    BlockingRead waiting = com1.startWaitingRead(new byte[8]);
+    BlockingRead next = com1.startRead(new byte[8], 0, 8);
+    next.awaitItsTurn();
     byte[] held = new byte[1000]; // a limit of 11 s
     new Random(-1).nextBytes(held);
     AtomicInteger heldSent = new AtomicInteger(-2);
@@ -159,9 +164,11 @@ class ReadWriteTest extends OnConnectedPort {
         + com1.port.available() + " " + com1.port.isOpen() + " "
         + com1.port.setSerialPortParams(19200, 8, 1, 0) + " " + com1.port.write(frame, 0, 1) + " "
         + com1.port.close());
+    assertEquals(-1, waiting.result(DEADLINE));
+    assertEquals(-1, next.result(DEADLINE));
     assertEquals(
         "-1 0 false false -1 false", calls.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
-    assertTrue(closer.isAlive(), "the calls returned only once the close was done");
+    assertTrue(closer.isAlive(), "the reads or calls returned only once the close was done");
 
     com1.modem.resumeReading();
     closer.join(DEADLINE.toMillis());
@@ -227,21 +234,6 @@ class ReadWriteTest extends OnConnectedPort {
       reader.join(ConnectedPort.DEADLINE.toMillis());
       assertFalse(reader.isAlive(), "a read went on after the device was gone");
     }
-  }
-
-  @Test
-  void closeEndsAWaitingReadAndTheReadWaitingForItsTurn() throws Throwable {
-    byte[] b = new byte[8];
-    BlockingRead waiting = com1.startWaitingRead(b);
-    BlockingRead next = com1.startRead(new byte[8], 0, 8);
-    next.awaitItsTurn();
-
-    assertTrue(inThread(com1.port::close).get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS),
-        "close of a port with a read waiting");
-    assertEquals(-1, waiting.result(DEADLINE));
-    assertEquals(-1, next.result(DEADLINE));
-    assertFalse(com1.port.isOpen());
-    assertEquals(-1, com1.read(b, 0, b.length));
   }
 
   /**
