@@ -6,8 +6,8 @@
 
 // The arguments are checked, and a bad one reported, even when no port is
 // bound; only the first bad argument is reported. The baud rate is the
-// driver's to judge, except a negative one, which the driver would take for
-// a rate above four billion: it is refused as quietly as the driver refuses.
+// driver's to judge, a negative one too: it reaches the driver as the
+// unsigned rate of the same bits.
 extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(
     JNIEnv *env, jobject self, jint baudRate, jint dataBits, jint stopBits, jint parity) {
   NativeSerialPort *port = lookupPort(env, self);
@@ -26,7 +26,7 @@ extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSet
     showError(TEXT("Invalid Parity"), TEXT("Error"));
     return JNI_FALSE;
   }
-  if (port == nullptr || baudRate < 0) {
+  if (port == nullptr) {
     return JNI_FALSE;
   }
   return port->setLineParams(static_cast<DWORD>(baudRate), byteSize, stopBitsValue, parityValue)

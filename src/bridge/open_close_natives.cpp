@@ -63,16 +63,8 @@ class DeviceName {
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeOpen(JNIEnv *env,
                                                                               jobject self,
                                                                               jstring portName) {
-  // An object bound to an open port gives it up first, as close() would:
-  // overwriting the address would strand that port, open and locked until the
-  // VM exits. A port that will not close stays bound, and nothing else opens.
-  if (lookupPort(env, self) != nullptr) {
-    if (!Java_quorin_io_comm_CESerialPort_nativeClose(env, self)) {
-      return;
-    }
-  } else if (env->ExceptionCheck()) {
-    return;  // no nativeHandle field: there is nowhere to keep a port
-  }
+  // The field is written, never read: CESerialPort closes a port it still
+  // holds before it opens another.
   NativeSerialPort *port = nullptr;
   {
     DeviceName name(env, portName);

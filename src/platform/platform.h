@@ -2,7 +2,7 @@
 // functions for serial devices, the registry, text and message boxes.
 //
 // On Windows this is <windows.h> itself, with the port's I/O made overlapped
-// underneath (platform/win32/). Elsewhere it declares the names the core
+// underneath on the desktop (platform/win32/). Elsewhere it declares the names the core
 // uses, with the same layouts; on Linux platform/posix/ carries out the calls
 // (win32_calls/, standing on the Linux pieces in linux/), and in the unit
 // tests a recording fake does. Which implementation is used is decided by
@@ -19,15 +19,20 @@
 #endif
 #include <windows.h>
 
-// The port is opened for overlapped I/O, so that a waiting read holds up no
-// other call; these names take the core's synchronous calls to the layer
-// that completes each (platform/win32/overlapped_io.h), as <windows.h> takes
-// its plain names to their W forms.
+// Desktop Windows only (no _WIN32_WCE): the port is opened for overlapped
+// I/O, so that a waiting read holds up no other call; these names take the
+// core's synchronous calls to the layer that completes each
+// (platform/win32/overlapped_io.h), as <windows.h> takes its plain names to
+// their W forms. Windows CE has no overlapped I/O, and its serial drivers
+// take calls from several threads at once on a plain handle: a CE build
+// makes the calls as they are.
+#ifndef _WIN32_WCE
 #include "platform/win32/overlapped_io.h"
 #define CreateFileW overlapped_io::CreateFileW
 #define ReadFile overlapped_io::ReadFile
 #define WriteFile overlapped_io::WriteFile
 #define WaitCommEvent overlapped_io::WaitCommEvent
+#endif
 
 #else
 

@@ -109,6 +109,8 @@ TEST(DcbTermios, RefusesWhatLinuxCannotHonour) {
   const std::pair<const char *, void (*)(DCB &)> refused[] = {
       {"not binary", [](DCB &d) { d.fBinary = 0; }},
       {"rate 0", [](DCB &d) { d.BaudRate = 0; }},
+      {"rate 2^31, Java's most negative int", [](DCB &d) { d.BaudRate = 0x80000000u; }},
+      {"rate 2^32 - 5, Java's -5", [](DCB &d) { d.BaudRate = 0xFFFFFFFBu; }},
       {"4 data bits", [](DCB &d) { d.ByteSize = 4; }},
       {"9 data bits", [](DCB &d) { d.ByteSize = 9; }},
       {"parity code 5", [](DCB &d) { d.Parity = 5; }},
@@ -138,4 +140,29 @@ TEST(DcbTermios, RefusesWhatLinuxCannotHonour) {
   ASSERT_TRUE(t);
   EXPECT_EQ(t->c_cflag & CRTSCTS, 0u);
   EXPECT_EQ(t->c_iflag & (IXON | IXOFF), 0u);
+  dcb.BaudRate = 0x7FFFFFFF;
+  EXPECT_TRUE(termiosForDcb(dcb, cookedTermios()));
+}
+
+// A handshake the device holds (as GetCommState reports it when the
+// library's settings were refused at open) is kept while the line params
+// change; one it does not hold is still refused.
+TEST(DcbTermios, AHandshakeTheDeviceHoldsIsKeptNeverTurnedOn) {
+  TtySettings ctsRts = cookedTermios();
+  ctsRts.c_cflag |= CRTSCTS;
+  const struct {
+    TtySettings device;
+    bool dtrOn, rtsOn;
+  } held[] = {{ctsRts, true, true}, {cookedTermios(), false, false}};
+  for (const auto &[device, dtrOn, rtsOn] : held) {
+    DCB dcb = dcbForTermios(device, dtrOn, rtsOn);
+    dcb.BaudRate = 57600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    const auto t = termiosForDcb(dcb, device, dtrOn, rtsOn);
+    ASSERT_TRUE(t) << "DTR " << dtrOn;
+    EXPECT_EQ(t->c_cflag & (CRTSCTS | CSIZE | PARENB), (device.c_cflag & CRTSCTS) | CS8);
+    EXPECT_EQ(t->c_ospeed, 57600u);
+    EXPECT_FALSE(termiosForDcb(dcb, cookedTermios(), true, true)) << "not held: DTR " << dtrOn;
+  }
 }

@@ -51,8 +51,9 @@ bool honourable(const DCB &d, bool anyRate) {
   const bool noFlowControl = !d.fOutxCtsFlow && !d.fOutxDsrFlow && !d.fDsrSensitivity &&
                              d.fDtrControl == DTR_CONTROL_ENABLE &&
                              d.fRtsControl == RTS_CONTROL_ENABLE && !d.fOutX && !d.fInX;
-  return d.fBinary && d.BaudRate != 0 && (anyRate || settableWithoutTermios2(d.BaudRate)) &&
-         framing && noFlowControl && !d.fErrorChar && !d.fNull && !d.fAbortOnError;
+  return d.fBinary && d.BaudRate != 0 && d.BaudRate <= 0x7FFFFFFF &&
+         (anyRate || settableWithoutTermios2(d.BaudRate)) && framing && noFlowControl &&
+         !d.fErrorChar && !d.fNull && !d.fAbortOnError;
 }
 
 class Generator {

@@ -30,20 +30,14 @@ Natives::Natives(HMODULE library) {
 #undef TARVESK_RESOLVE
 }
 
-// One native call of the port, under its lock as CESerialPort.java takes it:
-// exclusive for open and close, shared for the rest.
+// One native call on the object, in a frame of the calling thread's VM.
 class SerialPort::Call {
  public:
-  Call(SerialPort &port, const char *name, bool exclusive, Vm *thread = nullptr)
-      : port(port), vm(thread != nullptr ? *thread : port.vm), exclusive(exclusive) {
-    exclusive ? AcquireSRWLockExclusive(&port.lock) : AcquireSRWLockShared(&port.lock);
+  Call(Vm &vm, const char *name, Object *object) : vm(vm) {
     env = vm.enter(name);
-    self = vm.ref(port.self);
+    self = vm.ref(object);
   }
-  ~Call() {
-    vm.leave();
-    exclusive ? ReleaseSRWLockExclusive(&port.lock) : ReleaseSRWLockShared(&port.lock);
-  }
+  ~Call() { vm.leave(); }
   Call(const Call &) = delete;
   Call &operator=(const Call &) = delete;
 
@@ -51,65 +45,166 @@ class SerialPort::Call {
   jobject self;
 
  private:
-  SerialPort &port;
   Vm &vm;
-  bool exclusive;
+};
+
+// enter() ... leave(), when enter() let the call in.
+class SerialPort::Entry {
+ public:
+  explicit Entry(SerialPort &port) : port(port), entered(port.enter()) {}
+  ~Entry() {
+    if (entered) {
+      port.leave();
+    }
+  }
+  Entry(const Entry &) = delete;
+  Entry &operator=(const Entry &) = delete;
+  explicit operator bool() const { return entered; }
+
+ private:
+  SerialPort &port;
+  bool entered;
 };
 
 SerialPort::SerialPort(Vm &vm, const Natives &natives)
-    : vm(vm), natives(natives), self(vm.make(Object::Kind::Port)) {}
-
-// As CESerialPort.java does before it waits for the calls in progress: a read
-// that waits for input ends, so that open and close do not wait for a byte.
-// Under the shared lock, so no open or close frees the port meanwhile; a read
-// that begins after it returns -1 at once.
-void SerialPort::cancelReads() {
-  Call call(*this, "nativeCancelReads", false);
-  natives.nativeCancelReads(call.env, call.self);
+    : vm(vm),
+      natives(natives),
+      self(vm.make(Object::Kind::Port)),
+      unbound(vm.make(Object::Kind::Port)),
+      exclusiveWake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  if (exclusiveWake == nullptr) {
+    Vm::fail("no event for the port's guard: error " + std::to_string(GetLastError()));
+  }
 }
+
+SerialPort::~SerialPort() { CloseHandle(exclusiveWake); }
 
 void SerialPort::open(const std::u16string &portName) {
-  cancelReads();
-  Call call(*this, "nativeOpen", true);
-  natives.nativeOpen(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
+  if (!beginExclusive()) {
+    return;
+  }
+  if (!bound() || nativeClose()) {
+    Call call(vm, "nativeOpen", self);
+    natives.nativeOpen(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
+  }
+  endExclusive();
 }
 
-bool SerialPort::isOpen() const { return self->nativeHandle != 0 && self->nativeHandle != -1; }
+bool SerialPort::isOpen() {
+  Entry entry(*this);
+  return entry && bound();
+}
 
 bool SerialPort::close() {
-  cancelReads();
-  Call call(*this, "nativeClose", true);
-  return natives.nativeClose(call.env, call.self) != JNI_FALSE;
+  if (!beginExclusive()) {
+    return false;
+  }
+  const bool closed = nativeClose();
+  endExclusive();
+  return closed;
 }
 
 int SerialPort::read(Object *bytes, int off, int len) { return read(vm, bytes, off, len); }
 
 int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
-  Call call(*this, "nativeRead", false, &thread);
-  return natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(thread.ref(bytes)), off,
-                            len);
+  Entry entry(*this);
+  if (!entry) {
+    return -1;
+  }
+  AcquireSRWLockExclusive(&reading);
+  int result = -1;
+  if (!closing()) {
+    Call call(thread, "nativeRead", self);
+    result = natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(thread.ref(bytes)),
+                                off, len);
+  }
+  ReleaseSRWLockExclusive(&reading);
+  return result;
 }
 
 void SerialPort::write(int value) {
-  Call call(*this, "nativeWrite", false);
-  natives.nativeWrite(call.env, call.self, value);
+  Entry entry(*this);
+  if (entry) {
+    Call call(vm, "nativeWrite", self);
+    natives.nativeWrite(call.env, call.self, value);
+  }
 }
 
 int SerialPort::write(Object *bytes, int off, int len) {
-  Call call(*this, "nativeWriteBytes", false);
+  Entry entry(*this);
+  if (!entry) {
+    return -1;
+  }
+  Call call(vm, "nativeWriteBytes", self);
   return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
                                   static_cast<jbyteArray>(vm.ref(bytes)), off, len);
 }
 
 int SerialPort::available() {
-  Call call(*this, "nativeAvailable", false);
+  Entry entry(*this);
+  if (!entry) {
+    return 0;
+  }
+  Call call(vm, "nativeAvailable", self);
   return natives.nativeAvailable(call.env, call.self);
 }
 
 bool SerialPort::setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity) {
-  Call call(*this, "nativeSetSerialPortParams", false);
+  Entry entry(*this);
+  Call call(vm, "nativeSetSerialPortParams", entry ? self : unbound);
   return natives.nativeSetSerialPortParams(call.env, call.self, baudRate, dataBits, stopBits,
                                            parity) != JNI_FALSE;
+}
+
+bool SerialPort::enter() {
+  int current = calls.load();
+  do {
+    if ((current & kExclusive) != 0) {
+      return false;
+    }
+  } while (!calls.compare_exchange_weak(current, current + 1));
+  return true;
+}
+
+void SerialPort::leave() {
+  if (--calls == kExclusive) {
+    SetEvent(exclusiveWake);
+  }
+}
+
+bool SerialPort::closing() const { return (calls.load() & kExclusive) != 0; }
+
+// Where CESerialPort waits without a limit, a wait that outlasts every call
+// of the scenarios ends the run, naming what it waited for.
+bool SerialPort::beginExclusive() {
+  int current = calls.load();
+  do {
+    if ((current & kExclusive) != 0) {
+      return false;
+    }
+  } while (!calls.compare_exchange_weak(current, current | kExclusive));
+  {
+    Call call(vm, "nativeCancelReads", self);
+    natives.nativeCancelReads(call.env, call.self);
+  }
+  const DWORD start = GetTickCount();
+  while (calls.load() != kExclusive) {
+    if (GetTickCount() - start > 20000) {
+      Vm::fail("an open or close waited 20 s for " + std::to_string(calls.load() - kExclusive) +
+               " calls in progress");
+    }
+    WaitForSingleObject(exclusiveWake, 100);
+  }
+  return true;
+}
+
+void SerialPort::endExclusive() { calls -= kExclusive; }
+
+bool SerialPort::bound() const { return self->nativeHandle != 0 && self->nativeHandle != -1; }
+
+bool SerialPort::nativeClose() {
+  Call call(vm, "nativeClose", self);
+  return natives.nativeClose(call.env, call.self) != JNI_FALSE;
 }
 
 Object *findSerialPorts(Vm &vm, const Natives &natives) {

@@ -1,11 +1,12 @@
 #pragma once
 
 // quorin.io.comm.CESerialPort and CECommDriver as the stand-in VM runs them:
-// the natives found in tarvesk.dll by name, called with references of
-// a fresh frame, and the port's lock, which keeps open and close from running
-// while another native of the same port is in progress.
+// the natives found in tarvesk.dll by name, called with references of a
+// fresh frame, behind CESerialPort's own guard, step for step (its javadoc
+// says what the guard does).
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "bridge/serial_port_natives.h"
@@ -27,11 +28,12 @@ struct Natives {
 class SerialPort {
  public:
   SerialPort(Vm &vm, const Natives &natives);
+  ~SerialPort();
   SerialPort(const SerialPort &) = delete;
   SerialPort &operator=(const SerialPort &) = delete;
 
   void open(const std::u16string &portName);
-  bool isOpen() const;
+  bool isOpen();
   jlong nativeHandle() const { return self->nativeHandle; }
   bool close();
   int read(Object *bytes, int off, int len);
@@ -44,12 +46,27 @@ class SerialPort {
 
  private:
   class Call;
-  void cancelReads();
+  class Entry;
+
+  // CESerialPort's methods of the same names.
+  bool enter();
+  void leave();
+  bool closing() const;
+  bool beginExclusive();
+  void endExclusive();
+  bool bound() const;
+  bool nativeClose();
+
+  static constexpr int kExclusive = 1 << 30;
 
   Vm &vm;
   const Natives &natives;
   Object *self;
-  SRWLOCK lock = SRWLOCK_INIT;
+  Object *unbound;  // CESerialPort.UNBOUND
+  std::atomic<int> calls{0};
+  // The permit an open or close waits for: set by the last call to leave.
+  HANDLE exclusiveWake;
+  SRWLOCK reading = SRWLOCK_INIT;
 };
 
 // CECommDriver's static natives: the vector returned, or nullptr for null.

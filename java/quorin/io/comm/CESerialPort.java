@@ -73,7 +73,10 @@ public class CESerialPort {
   public void open(String portName) {
     if (beginExclusive()) {
       try {
-        nativeOpen(portName);
+        // nativeOpen replaces the field without looking at it.
+        if (!bound() || nativeClose()) {
+          nativeOpen(portName);
+        }
       } finally {
         endExclusive();
       }
@@ -88,11 +91,16 @@ public class CESerialPort {
       return false;
     }
     try {
-      long handle = nativeHandle;
-      return handle != 0 && handle != -1;
+      return bound();
     } finally {
       leave();
     }
+  }
+
+  /** Whether nativeHandle holds a port; read only while no open or close can write it. */
+  private boolean bound() {
+    long handle = nativeHandle;
+    return handle != 0 && handle != -1;
   }
 
   /**

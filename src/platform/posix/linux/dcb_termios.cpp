@@ -1,6 +1,7 @@
 #include "platform/posix/linux/dcb_termios.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 namespace tarvesk_posix {
@@ -23,12 +24,24 @@ BYTE byteSizeOf(tcflag_t cflag) {
   return static_cast<BYTE>(5 + (code - std::begin(kSizeCodes)));
 }
 
+// The handshake fields, which the device's DCB (dcbForTermios) reports.
+bool sameHandshake(const DCB &a, const DCB &b) {
+  return a.fOutxCtsFlow == b.fOutxCtsFlow && a.fDtrControl == b.fDtrControl &&
+         a.fRtsControl == b.fRtsControl;
+}
+
 // Everything Linux cannot do exactly is refused rather than approximated, and
 // so is flow control, which the library never asks for: DTR and RTS on, no
-// CTS, DSR or XON/XOFF.
-bool canHonour(const DCB &dcb) {
+// CTS, DSR or XON/XOFF. A handshake the device holds already (held) is kept
+// as it is, so that the line params still change after a driver refused the
+// library's settings at open.
+bool canHonour(const DCB &dcb, const DCB &held) {
   if (!dcb.fBinary || dcb.BaudRate == 0) {
     return false;  // Linux has no non-binary mode; rate 0 would drop DTR and RTS
+  }
+  // A pty keeps any rate, but no UART runs past INT_MAX, where ftdi_sio's int rate turns negative.
+  if (dcb.BaudRate > static_cast<DWORD>(INT32_MAX)) {
+    return false;
   }
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY) {
     return false;
@@ -47,9 +60,10 @@ bool canHonour(const DCB &dcb) {
   }
   // Nor error-character replacement, null stripping or abort-on-error: the
   // tty layer has none of them.
-  return !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && dcb.fDtrControl == DTR_CONTROL_ENABLE &&
-         !dcb.fDsrSensitivity && !dcb.fOutX && !dcb.fInX && dcb.fRtsControl == RTS_CONTROL_ENABLE &&
-         !dcb.fErrorChar && !dcb.fNull && !dcb.fAbortOnError;
+  const bool noHandshake = !dcb.fOutxCtsFlow && dcb.fDtrControl == DTR_CONTROL_ENABLE &&
+                           dcb.fRtsControl == RTS_CONTROL_ENABLE;
+  return (noHandshake || sameHandshake(dcb, held)) && !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity &&
+         !dcb.fOutX && !dcb.fInX && !dcb.fErrorChar && !dcb.fNull && !dcb.fAbortOnError;
 }
 
 }  // namespace
@@ -68,8 +82,9 @@ TtySettings rawTermios(const TtySettings &current) {
   return raw;
 }
 
-std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &current) {
-  if (!canHonour(dcb)) {
+std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &current, bool dtrOn,
+                                         bool rtsOn) {
+  if (!canHonour(dcb, dcbForTermios(current, dtrOn, rtsOn))) {
     return std::nullopt;
   }
   TtySettings wanted = rawTermios(current);
@@ -99,7 +114,10 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
   if (dcb.StopBits != ONESTOPBIT) {
     wanted.c_cflag |= CSTOPB;  // two stop bits, or 1.5 at 5 data bits
   }
-  // No CRTSCTS, nor IXON or IXOFF (cleared with raw mode). No INPCK, whatever
+  if (dcb.fOutxCtsFlow) {
+    wanted.c_cflag |= CRTSCTS;  // kept as current has it: taken only from there
+  }
+  // No IXON or IXOFF (cleared with raw mode). No INPCK, whatever
   // fParity says: n_tty would read a byte with a parity or framing error as 0
   // (without IGNPAR or PARMRK), where Win32, with fErrorChar off (the only way
   // accepted), delivers it as received. Nor would it report the error: the

@@ -36,12 +36,14 @@ bool applySettings(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
          tarvesk_posix::holdsSettings(held, framed);
 }
 
-// DTR and RTS on, as the DCB asks, and checked.
-bool raiseModemLines(int fd) {
-  constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
+// DTR and RTS on where the DCB enables them, and checked; a line it leaves
+// off or to the handshake stays as the device holds it.
+bool raiseModemLines(int fd, const DCB &dcb) {
+  const int raised = (dcb.fDtrControl == DTR_CONTROL_ENABLE ? TIOCM_DTR : 0) |
+                     (dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCM_RTS : 0);
   int lines = 0;
-  return tarvesk_posix::changeModemLines(fd, kBoth, true) &&
-         tarvesk_posix::readModemLines(fd, lines) && (lines & kBoth) == kBoth;
+  return raised == 0 || (tarvesk_posix::changeModemLines(fd, raised, true) &&
+                         tarvesk_posix::readModemLines(fd, lines) && (lines & raised) == raised);
 }
 
 void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBefore) {
@@ -79,18 +81,21 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   if (!tarvesk_posix::readTermios(port->tty.fd, before)) {
     return FALSE;
   }
-  const std::optional<TtySettings> wanted = tarvesk_posix::termiosForDcb(*lpDCB, before);
-  if (!wanted) {
-    errno = EINVAL;
-    return FALSE;
-  }
   int linesBefore = 0;
   const bool hasModemLines = tarvesk_posix::readModemLines(port->tty.fd, linesBefore);
   if (!hasModemLines && errno != ENOTTY && errno != EINVAL) {
     return FALSE;  // the device did not answer at all
   }
+  const std::optional<TtySettings> wanted =
+      tarvesk_posix::termiosForDcb(*lpDCB, before, !hasModemLines || (linesBefore & TIOCM_DTR) != 0,
+                                   !hasModemLines || (linesBefore & TIOCM_RTS) != 0);
+  if (!wanted) {
+    errno = EINVAL;
+    return FALSE;
+  }
 
-  if (!applySettings(port->tty, *wanted) || (hasModemLines && !raiseModemLines(port->tty.fd))) {
+  if (!applySettings(port->tty, *wanted) ||
+      (hasModemLines && !raiseModemLines(port->tty.fd, *lpDCB))) {
     restore(port->tty.fd, before, hasModemLines, linesBefore);
     errno = EINVAL;
     return FALSE;

@@ -105,6 +105,32 @@ class OpenCloseTest {
     assertEquals('k', modem.receive(1, ConnectedPort.DEADLINE)[0]);
   }
 
+  /** The port given up is free for others at once, also when the new one does not open. */
+  @Test
+  void openOnAnOpenObjectReleasesItsPortFirst() throws Exception {
+    VirtualNullModem com2 = VirtualNullModem.start("COM2");
+    CESerialPort other = new CESerialPort();
+    try {
+      port.open("COM1:");
+      port.open("COM2:");
+      assertTrue(port.isOpen(), "COM2: did not open");
+      other.open("COM1:");
+      assertTrue(other.close(), "COM1: was not released");
+      port.write('2');
+      assertEquals('2', com2.receive(1, ConnectedPort.DEADLINE)[0]);
+
+      MessageLog log = MessageLog.mark();
+      port.open("NOSUCH:");
+      assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+      assertEquals(-1L, port.nativeHandle, "a failed open leaves the object closed");
+      other.open("COM2:");
+      assertTrue(other.close(), "COM2: was not released");
+    } finally {
+      other.close();
+      com2.close();
+    }
+  }
+
   @Test
   void aPortWhoseOwnerEndedWithoutCloseOpensAgainButNotWhileTheOwnerLives() throws Exception {
     Path said = Files.createTempFile("tarvesk-hold-port", ".log");
