@@ -1,13 +1,34 @@
-# The natives of CESerialPort and CECommDriver: the only functions the library
-# exports, which the tests find in the export table of every build.
-set(TARVESK_JNI_FUNCTIONS
-    Java_quorin_io_comm_CESerialPort_nativeOpen
-    Java_quorin_io_comm_CESerialPort_nativeClose
-    Java_quorin_io_comm_CESerialPort_nativeRead
-    Java_quorin_io_comm_CESerialPort_nativeWrite
-    Java_quorin_io_comm_CESerialPort_nativeAvailable
-    Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams
-    Java_quorin_io_comm_CESerialPort_nativeCancelReads
-    Java_quorin_io_comm_CESerialPort_nativeWriteBytes
-    Java_quorin_io_comm_CECommDriver_findSerialPorts
-    Java_quorin_io_comm_CECommDriver_findParallelPorts)
+# The JNI contract from one source, the native declarations of the Java peer
+# classes: javac -h writes their C prototypes into TARVESK_JNI_HEADERS_DIR,
+# which the bridge and discovery include, so that a native whose name or
+# parameters drift from its declaration fails to compile; and the functions
+# the library exports, TARVESK_JNI_FUNCTIONS, which the tests find in the
+# export table of every build, are read from those prototypes. Done when the
+# build is configured, and again whenever a Java source changes.
+find_package(Java REQUIRED COMPONENTS Development)
+
+get_filename_component(tarvesk_java_dir ${CMAKE_CURRENT_LIST_DIR}/../java ABSOLUTE)
+file(GLOB tarvesk_peer_sources CONFIGURE_DEPENDS ${tarvesk_java_dir}/quorin/io/comm/*.java)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tarvesk_peer_sources})
+
+set(TARVESK_JNI_HEADERS_DIR ${CMAKE_BINARY_DIR}/jni-headers)
+# Made afresh, so that no header of a class that is gone stays behind.
+file(REMOVE_RECURSE ${TARVESK_JNI_HEADERS_DIR})
+execute_process(COMMAND ${Java_JAVAC_EXECUTABLE} --release 11 -h ${TARVESK_JNI_HEADERS_DIR}
+                        -d ${TARVESK_JNI_HEADERS_DIR}/classes ${tarvesk_peer_sources}
+                RESULT_VARIABLE tarvesk_javac_result ERROR_VARIABLE tarvesk_javac_errors)
+if(NOT tarvesk_javac_result EQUAL 0)
+  message(FATAL_ERROR "javac -h could not write the natives' prototypes:\n${tarvesk_javac_errors}")
+endif()
+
+set(TARVESK_JNI_FUNCTIONS)
+file(GLOB tarvesk_jni_headers ${TARVESK_JNI_HEADERS_DIR}/*.h)
+foreach(header IN LISTS tarvesk_jni_headers)
+  file(READ ${header} prototypes)
+  string(REGEX MATCHALL "JNICALL Java_[A-Za-z0-9_]+" functions "${prototypes}")
+  list(TRANSFORM functions REPLACE "^JNICALL " "")
+  list(APPEND TARVESK_JNI_FUNCTIONS ${functions})
+endforeach()
+if(NOT TARVESK_JNI_FUNCTIONS)
+  message(FATAL_ERROR "javac -h wrote no natives' prototypes in ${TARVESK_JNI_HEADERS_DIR}")
+endif()

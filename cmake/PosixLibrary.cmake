@@ -13,7 +13,11 @@ include(UseJava)
 add_library(tarvesk_port OBJECT ${TARVESK_PORT_SOURCES})
 target_include_directories(tarvesk_port PUBLIC ${PROJECT_SOURCE_DIR}/src)
 add_library(tarvesk_natives OBJECT ${TARVESK_NATIVES_SOURCES})
-target_include_directories(tarvesk_natives PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS})
+target_include_directories(tarvesk_natives PUBLIC ${PROJECT_SOURCE_DIR}/src ${JNI_INCLUDE_DIRS}
+                                                  ${TARVESK_JNI_HEADERS_DIR})
+# A native defined without its prototype from the Java declaration is a
+# native that no declaration calls.
+target_compile_options(tarvesk_natives PRIVATE -Wmissing-declarations)
 
 # wsprintfW, wcslen and wcsncmp touch no device: the unit tests use them too.
 set(TARVESK_TEXT_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/posix/win32_calls/text.cpp)

@@ -19,7 +19,10 @@ add_library(tarvesk SHARED ${TARVESK_PORT_SOURCES} ${TARVESK_NATIVES_SOURCES}
                            ${TARVESK_WIN32_DIR}/dll_main.cpp ${TARVESK_WIN32_DIR}/overlapped_io.cpp
                            ${PROJECT_BINARY_DIR}/tarvesk.rc)
 target_include_directories(tarvesk PRIVATE ${PROJECT_SOURCE_DIR}/src ${TARVESK_WIN32_DIR}/jni
-                                           ${JNI_INCLUDE_DIR})
+                                           ${JNI_INCLUDE_DIR} ${TARVESK_JNI_HEADERS_DIR})
+# See PosixLibrary.cmake: a native must have its prototype from the Java side.
+set_source_files_properties(${TARVESK_NATIVES_SOURCES} PROPERTIES COMPILE_OPTIONS
+                                                                  -Wmissing-declarations)
 target_link_libraries(tarvesk PRIVATE kernel32 user32 advapi32)
 # The JVM loads the file by the name tarvesk.dll and finds the natives by
 # their plain JNI names, so 32-bit __stdcall decorations (@12) are stripped.

@@ -2,7 +2,7 @@
 #include <new>
 
 #include "bridge/port_binding.h"
-#include "bridge/serial_port_natives.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "serial/native_serial_port.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "bridge/line_param_codes.h"
 #include "bridge/port_binding.h"
-#include "bridge/serial_port_natives.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "common/show_error.h"
 #include "serial/native_serial_port.h"
 

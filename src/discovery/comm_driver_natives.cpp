@@ -1,4 +1,4 @@
-#include "discovery/comm_driver_natives.h"
+#include "quorin_io_comm_CECommDriver.h"
 
 #include <cstring>
 
@@ -129,8 +129,10 @@ bool addSerialPort(JNIEnv *env, jobject vector, jmethodID addElement, HKEY activ
 
 }  // namespace
 
+// Both natives are static in CECommDriver, and neither looks at the class it
+// is handed, so an instance declaration would serve as well.
 extern "C" JNIEXPORT jobject JNICALL Java_quorin_io_comm_CECommDriver_findSerialPorts(JNIEnv *env,
-                                                                                      jobject) {
+                                                                                      jclass) {
   LocalRef vectorClass(env, env->FindClass("java/util/Vector"));
   LocalRef vector(env, newVector(env, static_cast<jclass>(vectorClass.get())));
   if (vector.get() == nullptr) {
@@ -173,7 +175,7 @@ extern "C" JNIEXPORT jobject JNICALL Java_quorin_io_comm_CECommDriver_findSerial
 }
 
 extern "C" JNIEXPORT jobject JNICALL Java_quorin_io_comm_CECommDriver_findParallelPorts(JNIEnv *env,
-                                                                                        jobject) {
+                                                                                        jclass) {
   LocalRef vectorClass(env, env->FindClass("java/util/Vector"));
   return newVector(env, static_cast<jclass>(vectorClass.get()));
 }

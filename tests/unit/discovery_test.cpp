@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/comm_driver_natives.h"
+#include "quorin_io_comm_CECommDriver.h"
 #include "fake_platform.h"
 #include "fake_registry.h"
 #include "jvm_fixture.h"

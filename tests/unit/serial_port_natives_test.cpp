@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bridge/serial_port_natives.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "fake_platform.h"
 #include "jvm_fixture.h"
 

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "bounded_call.h"
-#include "bridge/serial_port_natives.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "device_seams.h"
 #include "jvm_fixture.h"
 #include "opened_port.h"

@@ -14,10 +14,10 @@ void resolve(HMODULE library, const char *name, Function &function) {
 }
 
 // A static native of CECommDriver.
-Object *callDriver(Vm &vm, const char *name, jobject(JNICALL *native)(JNIEnv *, jobject)) {
+Object *callDriver(Vm &vm, const char *name, jobject(JNICALL *native)(JNIEnv *, jclass)) {
   JNIEnv *env = vm.enter(name);
-  Object *result =
-      vm.returnedVector(native(env, vm.ref(vm.classNamed("quorin/io/comm/CECommDriver"))));
+  Object *result = vm.returnedVector(
+      native(env, static_cast<jclass>(vm.ref(vm.classNamed("quorin/io/comm/CECommDriver")))));
   vm.leave();
   return result;
 }

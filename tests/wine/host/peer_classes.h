@@ -9,8 +9,8 @@
 #include <atomic>
 #include <string>
 
-#include "bridge/serial_port_natives.h"
-#include "discovery/comm_driver_natives.h"
+#include "quorin_io_comm_CESerialPort.h"
+#include "quorin_io_comm_CECommDriver.h"
 #include "jni_natives.h"
 #include "stand_in_vm.h"
 
