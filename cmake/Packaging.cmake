@@ -37,6 +37,8 @@ install(FILES ${tarvesk_debian_dir}/${PROJECT_NAME}.jar DESTINATION ${CMAKE_INST
         COMPONENT tarvesk)
 
 set(tarvesk_docdir ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
+# Debian keeps a Java library's API documentation in its doc directory.
+install(DIRECTORY ${TARVESK_JAVADOC_DIR}/ DESTINATION ${tarvesk_docdir}/api COMPONENT tarvesk)
 
 foreach(doc README.md LICENSE)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${doc})

@@ -65,4 +65,18 @@ add_custom_command(
   COMMENT "Packing the classes and ${TARVESK_JAR_PLATFORM}/libtarvesk.so into tarvesk.jar")
 add_custom_target(tarvesk_java ALL DEPENDS ${tarvesk_jar})
 set_target_properties(tarvesk_java PROPERTIES JAR_FILE ${tarvesk_jar})
+
+# The public API's documentation, built with the jar as Java users expect of a
+# library. Broken links, bad HTML and unknown tags fail the build; members may
+# be described in prose without a tag for every parameter. No index: two
+# classes need no search, and it would bundle jQuery into the package.
+set(TARVESK_JAVADOC_DIR ${PROJECT_BINARY_DIR}/javadoc)
+add_custom_command(
+  OUTPUT ${TARVESK_JAVADOC_DIR}/index.html
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARVESK_JAVADOC_DIR}
+  COMMAND ${Java_JAVADOC_EXECUTABLE} -quiet -noindex -Xdoclint:all,-missing -Werror
+          -d ${TARVESK_JAVADOC_DIR} -sourcepath ${PROJECT_SOURCE_DIR}/java quorin.io.comm
+  DEPENDS ${TARVESK_JAVA_SOURCES}
+  COMMENT "Documenting the Java API in ${TARVESK_JAVADOC_DIR}")
+add_custom_target(tarvesk_javadoc ALL DEPENDS ${TARVESK_JAVADOC_DIR}/index.html)
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

@@ -1,48 +1,60 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, what building and testing tarvesk needs on Debian 12.
+# Installs, with apt-get, what tarvesk needs on Debian 12: `install-deps.sh demo`
+# what building the library and running the demo needs, `install-deps.sh` (or
+# `all`) what building and running every test needs as well.
 # Quick and silent when everything is there already; apt-get update runs only
 # when something is missing.
 set -euo pipefail
+
+set_name=${1:-all}
+if [[ "$set_name" != demo && "$set_name" != all ]]; then
+  echo "usage: install-deps.sh [demo|all]" >&2
+  exit 2
+fi
 
 packages=(
   cmake
   g++
   make
-  binutils        # nm, for the exported-symbol check
   # default-jdk brings /usr/lib/jvm/default-java (where CMake's FindJNI looks
   # on Debian) and the full JDK: FindJNI insists on libjawt.so, which the
   # headless JDK lacks.
   default-jdk
   openjdk-17-jdk
-  libgtest-dev
-  libgmock-dev
-  junit5          # /usr/share/java/junit-platform-console-standalone.jar
   socat           # virtual null modems for the demo and end-to-end tests
-  clang-format
-  # mingw-w64 cross compilers and binutils: tarvesk.dll and the win32 tests
-  g++-mingw-w64-i686
-  g++-mingw-w64-x86-64
-  binutils-mingw-w64-i686
-  binutils-mingw-w64-x86-64
-  # ARM Linux cross compilers, and qemu-user to run the arm64 and armhf
-  # builds' platform tests (tests/cross), built with googletest's sources
-  g++-aarch64-linux-gnu
-  g++-arm-linux-gnueabihf
-  qemu-user
-  googletest
-  # the Debian package: dpkg-shlibdeps and file for its dependencies, lintian
-  # to check it (tests/package)
-  dpkg-dev
-  file
-  lintian
-  # Wine, to run the 64-bit tarvesk.dll (tests/wine)
-  wine
-  wine64
 )
+if [[ "$set_name" == all ]]; then
+  packages+=(
+    binutils        # nm, for the exported-symbol check
+    libgtest-dev
+    libgmock-dev
+    junit5          # /usr/share/java/junit-platform-console-standalone.jar
+    clang-format
+    # mingw-w64 cross compilers and binutils: tarvesk.dll and the win32 tests
+    g++-mingw-w64-i686
+    g++-mingw-w64-x86-64
+    binutils-mingw-w64-i686
+    binutils-mingw-w64-x86-64
+    # ARM Linux cross compilers, and qemu-user to run the arm64 and armhf
+    # builds' platform tests (tests/cross), built with googletest's sources
+    g++-aarch64-linux-gnu
+    g++-arm-linux-gnueabihf
+    qemu-user
+    googletest
+    # the Debian package: dpkg-shlibdeps and file for its dependencies, lintian
+    # to check it (tests/package)
+    dpkg-dev
+    file
+    lintian
+    # Wine, to run the 64-bit tarvesk.dll (tests/wine)
+    wine
+    wine64
+  )
+fi
 # The 32-bit DLL needs the 32-bit Wine from the i386 architecture, which on
 # Debian 12 upgrades several dozen system packages as well: opt in with
 # TARVESK_WINE32=1.
-if [[ "${TARVESK_WINE32:-}" == 1 ]]; then
+if [[ "$set_name" == all && "${TARVESK_WINE32:-}" == 1 ]]; then
   packages+=(wine32:i386)
 fi
 

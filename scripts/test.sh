@@ -17,13 +17,13 @@ jobs=$(nproc)
 
 status=0
 # A test without its own TIMEOUT gets 10 minutes; no tests at all is a failure.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVESK_SANITIZE=OFF
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVESK_SANITIZE=OFF -DBUILD_TESTING=ON
 cmake --build "$build" -j"$jobs"
 (cd "$build" && ctest --output-on-failure --no-tests=error --timeout 600 -j"$jobs") || status=1
 
 # The load tests measure resident memory, which the sanitizers' own
 # bookkeeping would swamp; they run on the normal build only.
-cmake -S "$root" -B "$sanitize_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVESK_SANITIZE=ON
+cmake -S "$root" -B "$sanitize_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVESK_SANITIZE=ON -DBUILD_TESTING=ON
 cmake --build "$sanitize_build" -j"$jobs"
 (cd "$sanitize_build" &&
   ctest --output-on-failure --no-tests=error --timeout 600 -j"$jobs" -L 'unit|platform|e2e' -LE load) ||

@@ -79,14 +79,15 @@ echo "$contents"
 mapfile -t files < <(awk '$6 !~ /\/$/ { print substr($6, 2) }' <<<"$contents")
 mapfile -t dirs < <(awk '$6 ~ /\/$/ && $6 != "./" { sub(/\/$/, "", $6); print substr($6, 2) }' \
   <<<"$contents")
-allowed='^(/usr/lib(/[^/]+)?/jni/libtarvesk\.so|/usr/share/java/tarvesk(-[0-9.]+)?\.jar|/usr/share/doc/tarvesk/[^/]+)$'
+allowed='^(/usr/lib(/[^/]+)?/jni/libtarvesk\.so|/usr/share/java/tarvesk(-[0-9.]+)?\.jar|/usr/share/doc/tarvesk/[^/]+|/usr/share/doc/tarvesk/api/.+)$'
 library=
 for file in "${files[@]}"; do
   [[ $file =~ $allowed ]] || fail "the package holds $file, which does not belong in it"
   [[ $file == */libtarvesk.so ]] && library=$file
 done
 [[ -n $library ]] || fail "the package holds no libtarvesk.so"
-for required in /usr/share/java/tarvesk.jar /usr/share/doc/tarvesk/copyright; do
+for required in /usr/share/java/tarvesk.jar /usr/share/doc/tarvesk/copyright \
+  /usr/share/doc/tarvesk/api/quorin/io/comm/CESerialPort.html; do
   printf '%s\n' "${files[@]}" | grep -qx "$required" || fail "the package lacks $required"
 done
 # 0755 directories and 0644 files (the library included), whatever the builder's umask.
