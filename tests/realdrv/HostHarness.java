@@ -83,6 +83,9 @@ public class HostHarness {
     Process vm = new ProcessBuilder(command).redirectErrorStream(true)
         .redirectOutput(work.resolve("qemu.out").toFile()).start();
     try {
+      if (!Files.exists(work.resolve("control.sock")) && vm.waitFor(10, TimeUnit.SECONDS)) {
+        return fail("QEMU did not start:\n" + tail(work.resolve("qemu.out"), 20));
+      }
       SocketChannel uart = connect("uart");
       ftdi = connect("ftdi");  // the adapter is plugged in while its socket has a client
       SocketChannel control = connect("control");
@@ -100,7 +103,8 @@ public class HostHarness {
     System.out.println(tail(work.resolve("console.log"), 400));
     // isa-debug-exit makes QEMU exit with (status << 1) | 1.
     if (vm.exitValue() != 1) {
-      return fail("the guest checks failed (QEMU exit " + vm.exitValue() + ")");
+      return fail("the guest checks failed (QEMU exit " + vm.exitValue() + ")\n"
+          + tail(work.resolve("qemu.out"), 20));
     }
     return checkTrace(results.resolve("expect.txt"), work.resolve("trace.log"));
   }
@@ -153,9 +157,10 @@ public class HostHarness {
       boolean framing = (got[2] + " " + got[3] + " " + got[4])
           .equals(want[3] + " " + want[4] + " " + want[5]);
       if (Math.abs(gotRate - wantRate) * 100L > wantRate || !framing || !got[5].equals(want[6])) {
-        failures++;
-        System.out.println("FAIL: state " + want[0] + ": expected " + expected.get(i)
-            + ", the hardware runs " + String.join(" ", got));
+        if (++failures <= 20) {
+          System.out.println("FAIL: state " + want[0] + ": expected " + expected.get(i)
+              + ", the hardware runs " + String.join(" ", got));
+        }
       }
     }
     System.out.println("realdrv: " + states.size() + " hardware states checked, " + failures
@@ -217,12 +222,14 @@ public class HostHarness {
   void pumpFtdi() {
     SocketChannel channel = ftdi;
     ByteBuffer buffer = ByteBuffer.allocate(1 << 16);
-    long heldBytes = 0;
+    long bytes = 0;
+    long held = 0;
     try {
       while (channel.read(buffer.clear()) > 0) {
+        bytes += buffer.position();
         if (ftdiMode.equals("echo")) {
           channel.write(buffer.flip());
-        } else if (ftdiMode.equals("hold") && (heldBytes += buffer.position()) >= HELD_BYTES) {
+        } else if (ftdiMode.equals("hold") && (held += buffer.position()) >= HELD_BYTES) {
           Thread.sleep(2000);
           channel.close();
         }
@@ -230,6 +237,7 @@ public class HostHarness {
     } catch (IOException | InterruptedException e) {
       // unplugged
     }
+    System.out.println("realdrv: the FTDI's far end took " + bytes + " bytes (" + ftdiMode + ")");
   }
 
   static void echo(SocketChannel channel) {
