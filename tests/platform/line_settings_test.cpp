@@ -27,3 +27,11 @@ TEST(LineSettings, Uart38400IsRefusedWhereSetserialAliasesIt) {
   EXPECT_FALSE(uartMakesRate(UartClock{115200, ASYNC_SPD_CUST}, 38400));
   EXPECT_TRUE(uartMakesRate(UartClock{115200, ASYNC_SPD_HI}, 19200));
 }
+
+TEST(LineSettings, UartMagicMultiplierMakesTwiceAndFourTimesTheBase) {
+  const UartClock smsc{115200, ASYNC_MAGIC_MULTIPLIER};
+  EXPECT_TRUE(uartMakesRate(smsc, 230400));
+  EXPECT_TRUE(uartMakesRate(smsc, 460800));
+  EXPECT_FALSE(uartMakesRate(smsc, 345600));
+  EXPECT_FALSE(uartMakesRate(UartClock{115200, 0}, 230400));
+}

@@ -19,6 +19,8 @@ mkdir -p "$dir"
 cd "$dir"
 
 kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -1)
+# Without package lists, the kernel cached before serves.
+kernel_package=${kernel_package:-$(cat kernel-package 2>/dev/null || true)}
 [[ -n "$kernel_package" ]] || missing "apt-cache knows no linux-image-amd64 (run apt-get update)"
 if [[ ! -f vmlinux || "$(cat kernel-package 2>/dev/null)" != "$kernel_package" ]]; then
   rm -rf package modules ./*.deb vmlinux initramfs.cpio.gz

@@ -75,8 +75,12 @@ bool uartMakesRate(const UartClock &clock, unsigned int rate) {
   if (rate == 0 || (rate == 38400 && (clock.flags & ASYNC_SPD_MASK) != 0)) {
     return false;
   }
-  // The kernel picks the nearest divisor: DIV_ROUND_CLOSEST(uartclk, 16 * rate).
   const std::uint64_t base = clock.baudBase;
+  // SMSC Super I/O chips make exactly 2 and 4 times baud_base through magic divisors.
+  if ((clock.flags & ASYNC_MAGIC_MULTIPLIER) != 0 && (rate == 2 * base || rate == 4 * base)) {
+    return true;
+  }
+  // The kernel picks the nearest divisor: DIV_ROUND_CLOSEST(uartclk, 16 * rate).
   const std::uint64_t divisor = (base + rate / 2) / rate;
   if (divisor == 0 || divisor > kMaxDivisor) {
     return false;
