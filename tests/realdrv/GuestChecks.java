@@ -60,6 +60,10 @@ public class GuestChecks {
     step("listing");
     // ftdi_sio binds a moment after boot.
     waitUntil("the FTDI adapter is listed", () -> listed("COM2:"));
+    for (String empty : new String[] {"ttyS0", "ttyS2", "ttyS3"}) {
+      check(new File("/sys/class/tty/" + empty + "/device").exists(),
+          empty + ", with no UART behind it, is there to be left out");
+    }
     check(List.of("COM1:", "COM2:").equals(CECommDriver.findSerialPorts()),
         "ports listed: " + CECommDriver.findSerialPorts() + ", expected [COM1:, COM2:]");
     settingsAndBytes("COM1:", "uart");
