@@ -56,8 +56,8 @@ std::string driverOf(int fd) {
 // What the hardware itself can run; the kernel's termios does not say, as it
 // keeps the rate and size asked for whatever the driver programmed.
 bool hardwareMakes(int fd, const TtySettings &wanted) {
-  // ftdi_sio keeps CS5 and CS6 in termios but sends the chip 8 data bits: the
-  // FTDI chips have 7 and 8 only.
+  // ftdi_sio keeps CS5 and CS6 in termios but sends the chip no size, which it
+  // runs as 8 data bits: the FTDI chips have 7 and 8 only.
   const tcflag_t size = wanted.c_cflag & CSIZE;
   if ((size == CS5 || size == CS6) && driverOf(fd) == "ftdi_sio") {
     return false;
