@@ -7,7 +7,7 @@ set(TARVESK_JNI_FUNCTIONS
     Java_quorin_io_comm_CESerialPort_nativeWrite
     Java_quorin_io_comm_CESerialPort_nativeAvailable
     Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams
-    Java_quorin_io_comm_CESerialPort_nativeCancelReads
+    Java_quorin_io_comm_CESerialPort_nativeCancelIo
     Java_quorin_io_comm_CESerialPort_nativeWriteBytes
     Java_quorin_io_comm_CECommDriver_findSerialPorts
     Java_quorin_io_comm_CECommDriver_findParallelPorts)

@@ -16,11 +16,10 @@ JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(JNIEnv *env,
 JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeAvailable(JNIEnv *env, jobject self);
 JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(
     JNIEnv *env, jobject self, jint baudRate, jint dataBits, jint stopBits, jint parity);
-// Beyond the six above: ends a read that waits for input before a close.
-// Called while other natives of the object may be in progress, but never
-// beside nativeOpen or nativeClose.
-JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelReads(JNIEnv *env,
-                                                                          jobject self);
+// Beyond the six above: ends a read that waits for input and a write that
+// waits for room before a close. Called while other natives of the object
+// may be in progress, but never beside nativeOpen or nativeClose.
+JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelIo(JNIEnv *env, jobject self);
 // Beyond them too: sends len bytes of b from off on in one write of the
 // driver; the number sent, or -1. handle is the value of nativeHandle, read
 // by the caller while no open or close can change it.

@@ -63,13 +63,13 @@ SerialPort::SerialPort(Vm &vm, const Natives &natives)
 // that waits for input ends, so that open and close do not wait for a byte.
 // Under the shared lock, so no open or close frees the port meanwhile; a read
 // that begins after it returns -1 at once.
-void SerialPort::cancelReads() {
-  Call call(*this, "nativeCancelReads", false);
-  natives.nativeCancelReads(call.env, call.self);
+void SerialPort::cancelIo() {
+  Call call(*this, "nativeCancelIo", false);
+  natives.nativeCancelIo(call.env, call.self);
 }
 
 void SerialPort::open(const std::u16string &portName) {
-  cancelReads();
+  cancelIo();
   Call call(*this, "nativeOpen", true);
   natives.nativeOpen(call.env, call.self, static_cast<jstring>(vm.ref(vm.newString(portName))));
 }
@@ -77,7 +77,7 @@ void SerialPort::open(const std::u16string &portName) {
 bool SerialPort::isOpen() const { return self->nativeHandle != 0 && self->nativeHandle != -1; }
 
 bool SerialPort::close() {
-  cancelReads();
+  cancelIo();
   Call call(*this, "nativeClose", true);
   return natives.nativeClose(call.env, call.self) != JNI_FALSE;
 }

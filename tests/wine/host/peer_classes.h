@@ -44,7 +44,7 @@ class SerialPort {
 
  private:
   class Call;
-  void cancelReads();
+  void cancelIo();
 
   Vm &vm;
   const Natives &natives;

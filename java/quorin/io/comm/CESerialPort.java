@@ -14,8 +14,10 @@ import java.util.concurrent.locks.LockSupport;
  * checking its values, write(int) sends nothing, write(byte[], int, int) -1).
  *
  * <p>A read waits until a byte arrives or the device goes away, or until close (or open on an
- * open object) ends it: it then returns -1 at once, and the close goes ahead. With a library
- * older than nativeCancelReads, close instead waits until the read ends by itself.
+ * open object) ends it: it then returns -1 at once, and the close goes ahead. So does a write
+ * held by a peer that stops reading: it returns at once with the count that went out. With a
+ * library older than nativeCancelIo, close instead waits until the read or write ends by
+ * itself.
  *
  * <p>A port is released by close only: a port object dropped while open keeps its device until
  * the VM exits.
@@ -59,8 +61,14 @@ public class CESerialPort {
   /** Bound to no port: checks the values setSerialPortParams is given while this one is busy. */
   private static final CESerialPort UNBOUND = new CESerialPort();
 
-  /** False once the library turned out to be one without nativeCancelReads. */
-  private static volatile boolean canCancelReads = true;
+  /** False once the library turned out to be one without nativeCancelIo. */
+  private static volatile boolean canCancelIo = true;
+
+  /**
+   * How long an open or close waits for the calls in progress before it cancels again: a write
+   * that was about to start when the cancel came starts after it, and is ended only by another.
+   */
+  private static final long RECANCEL_NANOS = 50_000_000L;
 
   /**
    * Opens the named port (for example "COM1:"); isOpen tells whether it worked. Does nothing
@@ -236,11 +244,14 @@ public class CESerialPort {
     // Set before the count is looked at: the last call to leave sees it and wakes this thread.
     exclusiveOwner = Thread.currentThread();
     // No other open or close can free the native port meanwhile: only the claim's holder does.
-    cancelReads();
+    cancelIo();
     boolean interrupted = false;
     while (calls.get() != EXCLUSIVE) {
-      LockSupport.park(this);
+      LockSupport.parkNanos(this, RECANCEL_NANOS);
       interrupted |= Thread.interrupted();
+      if (calls.get() != EXCLUSIVE) {
+        cancelIo();
+      }
     }
     if (interrupted) {
       Thread.currentThread().interrupt();
@@ -253,13 +264,16 @@ public class CESerialPort {
     calls.addAndGet(-EXCLUSIVE);
   }
 
-  /** Ends a read that waits for input, unless the library is one without nativeCancelReads. */
-  private void cancelReads() {
-    if (canCancelReads) {
+  /**
+   * Ends a read that waits for input and a write that waits for room, unless the library is one
+   * without nativeCancelIo.
+   */
+  private void cancelIo() {
+    if (canCancelIo) {
       try {
-        nativeCancelReads();
+        nativeCancelIo();
       } catch (UnsatisfiedLinkError olderLibrary) {
-        canCancelReads = false;
+        canCancelIo = false;
       }
     }
   }
@@ -278,9 +292,10 @@ public class CESerialPort {
 
   /**
    * Beyond the six natives above: makes a read that waits for input, and every read after it,
-   * return -1 until the port is closed (or, if it cannot be, until nativeClose has failed).
+   * return -1, and a write that waits for room return with what went out, every write after it
+   * sending nothing, until the port is closed (or, if it cannot be, until nativeClose has failed).
    */
-  native void nativeCancelReads();
+  native void nativeCancelIo();
 
   /**
    * Beyond the six natives too: write(byte[], int, int) in one write of the driver, on the port

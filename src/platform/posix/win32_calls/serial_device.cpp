@@ -144,9 +144,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return INVALID_HANDLE_VALUE;
   }
 
-  // What lets SetCommMask end a wait for input from another thread.
+  // What lets SetCommMask and PurgeComm end a wait for input, and PurgeComm
+  // a wait for room, from another thread.
   FdHolder wake{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  if (wake.fd < 0) {
+  FdHolder writeWake{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  if (wake.fd < 0 || writeWake.fd < 0) {
     return INVALID_HANDLE_VALUE;
   }
 
@@ -169,6 +171,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                            !hasModemLines || (lines & TIOCM_RTS) != 0);
   port->tty.fd = device.release();
   port->wakeFd = wake.release();
+  port->writeWakeFd = writeWake.release();
   return port;
 }
 
@@ -185,6 +188,7 @@ BOOL CloseHandle(HANDLE hObject) {
   }
   close(port->tty.fd);  // also releases the flock
   close(port->wakeFd);
+  close(port->writeWakeFd);
   delete port;
   return TRUE;
 }
