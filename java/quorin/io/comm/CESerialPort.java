@@ -8,10 +8,10 @@ import java.util.concurrent.locks.ReentrantLock;
  * One serial port, driven by the native library tarvesk.
  *
  * <p>nativeHandle is the library's: 0 before the first open, the address of the native port
- * while open, -1 after close. Any number of writes and queries may run at once, and one read
- * beside them. open and close free or replace the native port those calls use, so they wait
- * until none is in progress; calls that arrive meanwhile do not wait behind them but return at
- * once as on a closed port (read -1, available 0, isOpen false, setSerialPortParams false after
+ * while open, -1 after close. Any number of queries may run at once, and one read and one write
+ * beside them; other reads and writes wait for their turn. open and close free or replace the
+ * native port those calls use, so they wait until none is in progress; calls that arrive
+ * meanwhile do not wait behind them but return at once as on a closed port (read -1, available 0, isOpen false, setSerialPortParams false after
  * checking its values, write(int) sends nothing, write(byte[], int, int) -1).
  *
  * <p>A read waits until a byte arrives or the device goes away, or until close (or open on an
