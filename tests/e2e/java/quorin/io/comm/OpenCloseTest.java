@@ -140,7 +140,7 @@ class OpenCloseTest {
 
       MessageLog log = MessageLog.mark();
       port.open("NOSUCH:");
-      assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+      assertEquals(List.of("tarvesk: no port is named NOSUCH:", UNABLE_TO_OPEN), log.newLines());
       assertEquals(-1L, port.nativeHandle, "a failed open leaves the object closed");
       other.open("COM2:");
       assertTrue(other.close(), "COM2: was not released");
