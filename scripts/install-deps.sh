@@ -49,6 +49,13 @@ if [[ "$set_name" == all ]]; then
     # Wine, to run the 64-bit tarvesk.dll (tests/wine)
     wine
     wine64
+    # the kernel's serial drivers under QEMU (tests/realdrv): the emulator, and
+    # what makes the guest's initramfs from the kernel package the test fetches
+    qemu-system-x86
+    busybox-static
+    cpio
+    xz-utils
+    kmod
   )
 fi
 # The 32-bit DLL needs the 32-bit Wine from the i386 architecture, which on
@@ -66,7 +73,14 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if ((${#missing[@]} == 0)); then
+# tests/realdrv fetches the kernel package with apt-get download: the package
+# lists must know it.
+lists_known=1
+if [[ "$set_name" == all ]]; then
+  apt-cache show linux-image-amd64 >/dev/null 2>&1 || lists_known=0
+fi
+
+if ((${#missing[@]} == 0 && lists_known)); then
   exit 0
 fi
 
@@ -79,11 +93,13 @@ if ((EUID != 0)); then
   as_root=(sudo)
 fi
 
-echo "install-deps: installing ${missing[*]}"
+echo "install-deps: installing ${missing[*]:-nothing; updating the package lists}"
 export DEBIAN_FRONTEND=noninteractive
 if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
 fi
 "${as_root[@]}" apt-get update -q
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+if ((${#missing[@]} > 0)); then
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+fi

@@ -105,10 +105,10 @@ extern "C" JNIEXPORT jboolean JNICALL Java_quorin_io_comm_CESerialPort_nativeClo
   return JNI_TRUE;
 }
 
-extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelReads(JNIEnv *env,
-                                                                                     jobject self) {
+extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelIo(JNIEnv *env,
+                                                                                  jobject self) {
   NativeSerialPort *port = lookupPort(env, self);
   if (port != nullptr) {
-    port->cancelReads();
+    port->cancelIo();
   }
 }

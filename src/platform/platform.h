@@ -32,6 +32,9 @@
 #define ReadFile overlapped_io::ReadFile
 #define WriteFile overlapped_io::WriteFile
 #define WaitCommEvent overlapped_io::WaitCommEvent
+// Its aborts end the transfers above, which wait in this layer, not in the
+// system's call (platform/win32/overlapped_io.h says why).
+#define PurgeComm overlapped_io::PurgeComm
 #endif
 
 #else
@@ -104,6 +107,10 @@ constexpr BYTE TWOSTOPBITS = 2;
 
 // Comm events
 constexpr DWORD EV_RXCHAR = 0x0001;
+
+// PurgeComm
+constexpr DWORD PURGE_TXABORT = 0x0001;
+constexpr DWORD PURGE_RXABORT = 0x0002;
 
 // Message boxes
 constexpr UINT MB_OK = 0x00000000u;
@@ -198,8 +205,11 @@ static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 // queue alone. WaitCommEvent, for EV_RXCHAR, ends when the device polls
 // readable, which promises no input (another reader may take it first), when
 // the device is gone, or when SetCommMask is called from another thread (no
-// event; a handle has one wait at a time). A call that fails leaves errno
-// saying why.
+// event; a handle has one wait at a time). PurgeComm ends the transfers in
+// progress: PURGE_TXABORT a WriteFile waiting for room (it fails, with the
+// count it handed to the device, which still goes out), PURGE_RXABORT a
+// ReadFile waiting for input; it clears no queue. A call that fails leaves
+// errno saying why.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -212,6 +222,7 @@ BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask);
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped);
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, OVERLAPPED *lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,

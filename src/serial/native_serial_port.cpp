@@ -74,9 +74,24 @@ bool NativeSerialPort::closePort() {
     return false;
   }
   if (!CloseHandle(handle)) {
-    readsCancelled = false;
-    return false;  // still open: the caller may try again
+    ioCancelled = false;
+    return false;  // still open: reads and writes work again
   }
   handle = INVALID_HANDLE_VALUE;
   return true;
+}
+
+void NativeSerialPort::cancelIo() {
+  if (handle == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  // The flag first. A reader sets its mask, then looks at the flag: one that
+  // found it clear set its mask before the change below, which therefore ends
+  // its wait, or leaves a wait begun after it nothing to wait for. The purge
+  // ends the transfers in progress; a write that looked at the flag just
+  // before it was set may start after the purge, so the caller repeats this
+  // while calls remain.
+  ioCancelled = true;
+  SetCommMask(handle, 0);
+  PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT);
 }

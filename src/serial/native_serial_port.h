@@ -18,10 +18,11 @@ class NativeSerialPort {
   bool isOpen() const;
   // A port that will not close stays open, and reads work again.
   bool closePort();
-  // Ends a read that waits for input, and makes every read return -1 from
-  // now on without reading: the port is about to be closed. Meant to be
-  // called while another thread reads.
-  void cancelReads();
+  // The port is about to be closed: ends a read that waits for input and a
+  // write that waits for room, and makes every later read return -1 and
+  // every later write send nothing. Meant to be called while other threads
+  // read and write; the close that follows puts an end to it.
+  void cancelIo();
 
   // Waits without a time limit until a byte is queued, then reads at most
   // count of the bytes buffered. Returns their number (0 only for a count
@@ -52,5 +53,5 @@ class NativeSerialPort {
   bool waitForInput(DWORD pauseFirst);
 
   HANDLE handle;
-  std::atomic<bool> readsCancelled{false};
+  std::atomic<bool> ioCancelled{false};
 };

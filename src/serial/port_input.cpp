@@ -19,18 +19,6 @@ DWORD pauseAfter(DWORD pause) { return pause * 2 > kLongestPauseMs ? kLongestPau
 
 }  // namespace
 
-void NativeSerialPort::cancelReads() {
-  if (handle == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  // The flag first, then the mask; a reader sets its mask, then looks at the
-  // flag. So a reader that found the flag clear set its mask before this
-  // change, which therefore ends its wait, or leaves a wait begun after it
-  // nothing to wait for.
-  readsCancelled = true;
-  SetCommMask(handle, 0);
-}
-
 // Returns true once the input queue holds a byte, false when the driver can
 // no longer tell (the device is gone or the handle is bad) or reads are
 // cancelled. Never gives up while the driver still answers: the read it
@@ -38,7 +26,7 @@ void NativeSerialPort::cancelReads() {
 // asked.
 bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
   for (DWORD left = pauseFirst; left > 0;) {
-    if (readsCancelled) {
+    if (ioCancelled) {
       return false;
     }
     const DWORD sleep = left < kLongestSleepMs ? left : kLongestSleepMs;
@@ -49,7 +37,7 @@ bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
   DWORD pauseLeft = 0;
   bool waited = false;
   for (;;) {
-    if (readsCancelled) {
+    if (ioCancelled) {
       return false;
     }
     DWORD errors = 0;
@@ -76,8 +64,8 @@ bool NativeSerialPort::waitForInput(DWORD pauseFirst) {
       continue;
     }
     SetCommMask(handle, EV_RXCHAR);
-    if (readsCancelled) {
-      return false;  // see cancelReads
+    if (ioCancelled) {
+      return false;  // see cancelIo
     }
     DWORD events = 0;
     WaitCommEvent(handle, &events, nullptr);
@@ -90,7 +78,7 @@ int NativeSerialPort::readBytes(BYTE *buffer, int count) {
     return -1;
   }
   for (DWORD pause = 0;; pause = pause == 0 ? kFirstPauseMs : pauseAfter(pause)) {
-    if (!waitForInput(pause) || readsCancelled) {
+    if (!waitForInput(pause) || ioCancelled) {
       return -1;
     }
     DWORD bytesRead = 0;
@@ -110,7 +98,7 @@ int NativeSerialPort::readByte() {
   if (handle == INVALID_HANDLE_VALUE) {
     return -4;
   }
-  if (!waitForInput(0) || readsCancelled) {
+  if (!waitForInput(0) || ioCancelled) {
     return -1;
   }
   BYTE value = 0;

@@ -83,6 +83,27 @@ TEST_F(PortIo, WriteToAPeerThatNeverDrainsGivesUpAfterItsTimeout) {
   port = INVALID_HANDLE_VALUE;
 }
 
+// A write held by a peer that stops reading ends at PurgeComm's abort, with
+// the count the device took, and exactly those bytes reach the peer. An abort
+// that came before the write began does not end it.
+TEST_F(PortIo, AnAbortEndsAHeldWriteWithTheCountThatGoesOut) {
+  useTimeouts({MAXDWORD, 0, 0, 0, 60000});
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  const std::string lots(1 << 20, 'x');
+  DWORD written = 0;
+  BOOL result = TRUE;
+  BoundedCall write([&] { result = WriteFile(port, lots.data(), lots.size(), &written, nullptr); },
+                    [&] { pty.closeMaster(); });
+  EXPECT_FALSE(write.endsWithin(500ms)) << "an earlier abort ended the write";
+  ASSERT_TRUE(PurgeComm(port, PURGE_TXABORT));
+  ASSERT_TRUE(write.endsWithin(10s)) << "the abort did not end the held write";
+  EXPECT_FALSE(result);
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, lots.size());
+  EXPECT_EQ(pty.receive(written, 10s).size(), written);
+  EXPECT_EQ(pty.receive(1, 200ms), "") << "more went out than the count says";
+}
+
 // Another program may set VMIN to 0 on the device (its settings are shared by
 // all who open it): a read of an empty tty then returns 0 bytes, which says
 // nothing of the device being gone.

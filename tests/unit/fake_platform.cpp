@@ -120,6 +120,11 @@ BOOL SetCommMask(HANDLE h, DWORD mask) {
   return fake::known(h);
 }
 
+BOOL PurgeComm(HANDLE h, DWORD flags) {
+  record("PurgeComm(" + std::to_string(flags) + ")");
+  return fake::known(h);
+}
+
 BOOL WaitCommEvent(HANDLE h, LPDWORD events, OVERLAPPED *overlapped) {
   record(std::string("WaitCommEvent(") + (overlapped ? "overlapped" : "null") + ")");
   bool ok = true;

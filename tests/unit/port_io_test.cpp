@@ -161,23 +161,24 @@ TEST_F(PortIo, AReadThatFindsItsBytesTakenWaitsAgain) {
 
 // Another thread cancels: while the read waits, between its mask and its
 // wait, or while it pauses after a wait. A byte counted afterwards is left
-// unread, until a close that fails.
-TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterOnesUntilACloseFails) {
+// unread, and later writes send nothing, until a close that fails.
+TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterReadsAndWritesUntilACloseFails) {
+  const std::string cancel = "SetCommMask(0)", purge = "PurgeComm(3)";
   const struct {
     std::string at;
     Strings calls;
   } cancels[] = {{"WaitCommEvent(null)",
-                  {"ClearCommError", "SetCommMask(1)", "WaitCommEvent(null)", "SetCommMask(0)"}},
-                 {"SetCommMask(1)", {"ClearCommError", "SetCommMask(1)", "SetCommMask(0)"}},
+                  {"ClearCommError", "SetCommMask(1)", "WaitCommEvent(null)", cancel, purge}},
+                 {"SetCommMask(1)", {"ClearCommError", "SetCommMask(1)", cancel, purge}},
                  {"Sleep(1)",
                   {"ClearCommError", "SetCommMask(1)", "WaitCommEvent(null)", "ClearCommError",
-                   "Sleep(1)", "SetCommMask(0)"}}};
+                   "Sleep(1)", cancel, purge}}};
   for (const auto &cancel : cancels) {
     SCOPED_TRACE(cancel.at);
     platform.calls.clear();
     platform.queueReports = {{true, 0}, {true, 0}};
     platform.onCall = [&](const std::string &call) {
-      if (call == cancel.at) port->cancelReads();
+      if (call == cancel.at) port->cancelIo();
     };
     BYTE buffer[4];
     EXPECT_EQ(port->readBytes(buffer, 4), -1);
@@ -189,12 +190,15 @@ TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterOnesUntilACloseFails) {
     platform.input = {7};
     EXPECT_EQ(port->readBytes(buffer, 4), -1);
     EXPECT_EQ(port->readByte(), -1);
+    port->writeByte('x');
+    EXPECT_EQ(port->writeBytes(buffer, 4), 0);
     EXPECT_TRUE(platform.calls.empty());
 
     platform.closeFails = true;
     EXPECT_FALSE(port->closePort());
     platform.closeFails = false;
     EXPECT_EQ(port->readByte(), 7);
+    EXPECT_EQ(port->writeBytes(buffer, 4), 4);
   }
 }
 

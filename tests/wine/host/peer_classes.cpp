@@ -125,19 +125,31 @@ int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
 void SerialPort::write(int value) {
   Entry entry(*this);
   if (entry) {
-    Call call(vm, "nativeWrite", self);
-    natives.nativeWrite(call.env, call.self, value);
+    AcquireSRWLockExclusive(&writing);
+    if (!closing()) {
+      Call call(vm, "nativeWrite", self);
+      natives.nativeWrite(call.env, call.self, value);
+    }
+    ReleaseSRWLockExclusive(&writing);
   }
 }
 
-int SerialPort::write(Object *bytes, int off, int len) {
+int SerialPort::write(Object *bytes, int off, int len) { return write(vm, bytes, off, len); }
+
+int SerialPort::write(Vm &thread, Object *bytes, int off, int len) {
   Entry entry(*this);
   if (!entry) {
     return -1;
   }
-  Call call(vm, "nativeWriteBytes", self);
-  return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
-                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len);
+  AcquireSRWLockExclusive(&writing);
+  int result = -1;
+  if (!closing()) {
+    Call call(thread, "nativeWriteBytes", self);
+    result = natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
+                                      static_cast<jbyteArray>(thread.ref(bytes)), off, len);
+  }
+  ReleaseSRWLockExclusive(&writing);
+  return result;
 }
 
 int SerialPort::available() {
@@ -183,19 +195,24 @@ bool SerialPort::beginExclusive() {
       return false;
     }
   } while (!calls.compare_exchange_weak(current, current | kExclusive));
-  {
-    Call call(vm, "nativeCancelReads", self);
-    natives.nativeCancelReads(call.env, call.self);
-  }
+  cancelIo();
   const DWORD start = GetTickCount();
   while (calls.load() != kExclusive) {
     if (GetTickCount() - start > 20000) {
       Vm::fail("an open or close waited 20 s for " + std::to_string(calls.load() - kExclusive) +
                " calls in progress");
     }
-    WaitForSingleObject(exclusiveWake, 100);
+    WaitForSingleObject(exclusiveWake, 50);
+    if (calls.load() != kExclusive) {
+      cancelIo();
+    }
   }
   return true;
+}
+
+void SerialPort::cancelIo() {
+  Call call(vm, "nativeCancelIo", self);
+  natives.nativeCancelIo(call.env, call.self);
 }
 
 void SerialPort::endExclusive() { calls -= kExclusive; }

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <string>
 
-#include "quorin_io_comm_CESerialPort.h"
-#include "quorin_io_comm_CECommDriver.h"
 #include "jni_natives.h"
+#include "quorin_io_comm_CECommDriver.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "stand_in_vm.h"
 
 namespace standin {
@@ -41,6 +41,7 @@ class SerialPort {
   int read(Vm &thread, Object *bytes, int off, int len);
   void write(int value);
   int write(Object *bytes, int off, int len);
+  int write(Vm &thread, Object *bytes, int off, int len);
   int available();
   bool setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);
 
@@ -56,6 +57,7 @@ class SerialPort {
   void endExclusive();
   bool bound() const;
   bool nativeClose();
+  void cancelIo();
 
   static constexpr int kExclusive = 1 << 30;
 
@@ -67,6 +69,7 @@ class SerialPort {
   // The permit an open or close waits for: set by the last call to leave.
   HANDLE exclusiveWake;
   SRWLOCK reading = SRWLOCK_INIT;
+  SRWLOCK writing = SRWLOCK_INIT;  // CESerialPort's writing lock, but not fair
 };
 
 // CECommDriver's static natives: the vector returned, or nullptr for null.

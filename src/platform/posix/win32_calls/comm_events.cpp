@@ -35,9 +35,7 @@ class WaitInProgress {
 // before the count is read: a signal sent after that read stays for the next
 // poll().
 bool maskChangedSince(PortRecord &port, unsigned int changesAtStart) {
-  std::uint64_t signals = 0;
-  while (read(port.wakeFd, &signals, sizeof signals) < 0 && errno == EINTR) {
-  }
+  tarvesk_posix::drainWake(port.wakeFd);
   return port.maskChanges != changesAtStart;
 }
 
@@ -54,9 +52,7 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
   port->eventMask = dwEvtMask;
   ++port->maskChanges;
   if (port->waiting) {
-    const std::uint64_t one = 1;
-    const ssize_t sent = write(port->wakeFd, &one, sizeof one);  // fails only on overflow
-    static_cast<void>(sent);
+    tarvesk_posix::signalWake(port->wakeFd);
   }
   return TRUE;
 }

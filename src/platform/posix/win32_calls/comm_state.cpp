@@ -6,6 +6,7 @@
 
 #include "platform/posix/linux/dcb_termios.h"
 #include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/line_settings.h"
 #include "platform/posix/linux/modem_lines.h"
 #include "platform/posix/win32_calls/port_record.h"
 
@@ -13,28 +14,6 @@ namespace {
 
 using tarvesk_posix::PortRecord;
 using tarvesk_posix::TtySettings;
-
-// Asks the kernel for wanted and checks what it then holds. A pseudo-terminal
-// has no line to frame characters on: when it refuses only the character size
-// or parity, the rest is applied with the framing it can hold.
-bool applySettings(const tarvesk_posix::Tty &tty, const TtySettings &wanted) {
-  const bool set = tarvesk_posix::writeTermios(tty.fd, wanted);
-  const int setError = errno;
-  TtySettings held{};
-  const bool readBack = tarvesk_posix::readTermios(tty.fd, held);
-  if (set && readBack && tarvesk_posix::holdsSettings(held, wanted)) {
-    return true;
-  }
-  const bool framingRefused =
-      (!set && setError == EINVAL) ||
-      (set && readBack && tarvesk_posix::differsOnlyInFraming(held, wanted));
-  if (!tty.isPseudoTerminal || !framingRefused) {
-    return false;
-  }
-  const TtySettings framed = tarvesk_posix::withPseudoTerminalFraming(wanted);
-  return tarvesk_posix::writeTermios(tty.fd, framed) && tarvesk_posix::readTermios(tty.fd, held) &&
-         tarvesk_posix::holdsSettings(held, framed);
-}
 
 // DTR and RTS on where the DCB enables them, and checked; a line it leaves
 // off or to the handshake stays as the device holds it.
@@ -94,7 +73,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
 
-  if (!applySettings(port->tty, *wanted) ||
+  if (!tarvesk_posix::applyLineSettings(port->tty, *wanted) ||
       (hasModemLines && !raiseModemLines(port->tty.fd, *lpDCB))) {
     restore(port->tty.fd, before, hasModemLines, linesBefore);
     errno = EINVAL;

@@ -19,9 +19,11 @@ using tarvesk_posix::PortRecord;
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // empty: no limit
 
-// Waits until fd has room for output or is gone (returns revents), the
-// deadline passes (returns 0) or poll fails (returns -1).
-int waitForRoom(int fd, Deadline deadline) {
+// Waits until the device has room for output or is gone (returns its
+// revents), the deadline passes (0), PurgeComm aborts the write
+// (kWriteAborted) or poll fails (-1).
+constexpr int kWriteAborted = -2;
+int waitForRoom(PortRecord &port, unsigned int abortsAtStart, Deadline deadline) {
   for (;;) {
     int timeoutMs = -1;
     if (deadline) {
@@ -31,15 +33,24 @@ int waitForRoom(int fd, Deadline deadline) {
       }
       timeoutMs = static_cast<int>(std::min<std::int64_t>(left.count(), 0x7FFFFFFF));
     }
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = poll(&wait, 1, timeoutMs);
-    if (ready > 0) {
-      return wait.revents;
-    }
+    pollfd waits[] = {{port.tty.fd, POLLOUT, 0}, {port.writeWakeFd, POLLIN, 0}};
+    const int ready = poll(waits, 2, timeoutMs);
     if (ready < 0 && errno != EINTR) {
       return -1;
     }
-    // time-out of one slice (deadline rechecked above) or a signal
+    if (ready > 0 && waits[1].revents != 0) {
+      // A wake-up left by an abort that came before this write began is taken
+      // and passed over.
+      tarvesk_posix::drainWake(port.writeWakeFd);
+      if (port.txAborts != abortsAtStart) {
+        return kWriteAborted;
+      }
+    }
+    if (ready > 0 && waits[0].revents != 0) {
+      return waits[0].revents;
+    }
+    // time-out of one slice (deadline rechecked above), a signal, or a stale
+    // wake-up
   }
 }
 
@@ -112,7 +123,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 
 // Writes all bytes, waiting for room in the output queue, for at most
 // multiplier * n + constant ms (0 and 0: no limit). On time-out it succeeds
-// with the count actually queued, as Win32 does; it fails on a device error.
+// with the count actually queued, as Win32 does; it fails on a device error,
+// and when PurgeComm aborts it (ECANCELED), with the count queued until then:
+// those bytes are the device's and go out.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, OVERLAPPED *lpOverlapped) {
   PortRecord *port =
@@ -120,6 +133,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   if (port == nullptr) {
     return FALSE;
   }
+  const unsigned int abortsAtStart = port->txAborts;
   const BYTE *bytes = static_cast<const BYTE *>(lpBuffer);
   const COMMTIMEOUTS &t = port->timeouts;
   const bool limited = t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0;
@@ -148,11 +162,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                                        nNumberOfBytesToWrite +
                                                    t.WriteTotalTimeoutConstant);
     }
-    const int ready = waitForRoom(port->tty.fd, deadline);
+    const int ready = waitForRoom(*port, abortsAtStart, deadline);
     if (ready == 0) {
       break;  // time-out
     }
     if (ready < 0) {
+      if (ready == kWriteAborted) {
+        errno = ECANCELED;
+      }
       result = FALSE;
       break;
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 // The record a serial device's HANDLE points to.
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 
@@ -26,7 +28,30 @@ struct PortRecord {
   std::atomic<unsigned int> maskChanges{0};
   std::atomic<bool> waiting{false};
   int wakeFd = -1;
+  // PurgeComm counts its aborts here and wakes the transfer that waits: a
+  // ReadFile through wakeFd, a WriteFile through writeWakeFd, which only
+  // WriteFile polls, so that a reader and a writer waiting at once never take
+  // each other's wake-up.
+  std::atomic<unsigned int> rxAborts{0};
+  std::atomic<unsigned int> txAborts{0};
+  int writeWakeFd = -1;
 };
+
+// Signals a wake-up eventfd; fails only when the count would overflow, which
+// leaves it signalled anyway.
+inline void signalWake(int fd) {
+  const unsigned long long one = 1;
+  const ssize_t sent = write(fd, &one, sizeof one);
+  static_cast<void>(sent);
+}
+
+// Takes the wake-ups signalled so far, so that the eventfd polls readable
+// again only for a later one.
+inline void drainWake(int fd) {
+  unsigned long long signals = 0;
+  while (read(fd, &signals, sizeof signals) < 0 && errno == EINTR) {
+  }
+}
 
 // The record behind a serial device's handle, when the call's other
 // arguments are valid too; otherwise nullptr, with errno EBADF for a handle
