@@ -202,6 +202,79 @@ TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterReadsAndWritesUntilACloseFails) 
   }
 }
 
+std::string readPlan(const COMMTIMEOUTS &t) {
+  return std::to_string(t.ReadIntervalTimeout) + "," +
+         std::to_string(t.ReadTotalTimeoutMultiplier) + "," +
+         std::to_string(t.ReadTotalTimeoutConstant) + "," +
+         std::to_string(t.WriteTotalTimeoutMultiplier) + "," +
+         std::to_string(t.WriteTotalTimeoutConstant);
+}
+
+// The driver waits for the first byte (Win32's MAXDWORD, MAXDWORD, c) in the
+// one ReadFile, and the defaults are back after it whatever it brought: bytes,
+// none in time, a cancel while it waits, a failure.
+TEST_F(PortIo, ADeadlineReadWaitsInTheDriverAndPutsTheDefaultTimeoutsBack) {
+  const std::string waitPlan = "4294967295,4294967295,250,10,1000";
+  const std::string defaults = "4294967295,0,0,10,1000";
+  const struct {
+    const char *what;
+    std::vector<BYTE> input;
+    bool cancelled, fails;
+    int result;
+  } reads[] = {{"bytes before the deadline", {5, 6}, false, false, 2},
+               {"no byte in time", {}, false, false, 0},
+               {"a failed read", {}, false, true, -1},
+               {"a cancel during the wait", {}, true, false, -1}};
+  for (const auto &read : reads) {
+    SCOPED_TRACE(read.what);
+    fake::reset();
+    port = std::make_unique<NativeSerialPort>(u"COM1:");
+    platform.calls.clear();
+    platform.timeoutsSet.clear();
+    platform.input = read.input;
+    platform.readFails = read.fails;
+    platform.onCall = [&](const std::string &call) {
+      if (read.cancelled && call == "ReadFile(4)") port->cancelIo();
+    };
+    BYTE buffer[4] = {};
+    EXPECT_EQ(port->readBytesWithin(buffer, 4, 250), read.result);
+    Strings expected{"SetCommTimeouts", "ReadFile(4)", "SetCommTimeouts"};
+    if (read.cancelled) {
+      expected.insert(expected.begin() + 2, {"SetCommMask(0)", "PurgeComm(3)"});
+    }
+    EXPECT_EQ(platform.calls, expected);
+    ASSERT_EQ(platform.timeoutsSet.size(), 2u);
+    EXPECT_EQ(readPlan(platform.timeoutsSet[0]), waitPlan);
+    EXPECT_EQ(readPlan(platform.timeoutsSet[1]), defaults);
+    EXPECT_EQ(buffer[1], read.result == 2 ? 6 : 0);
+  }
+  platform.onCall = nullptr;
+  platform.calls.clear();
+  EXPECT_EQ(port->readBytesWithin(nullptr, 4, 250), -1) << "after the cancel";
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+// No wait asked: the defaults already return what is queued at once. Nothing
+// to read, or a closed port: the driver is not asked. Time-outs the driver
+// refuses: no read.
+TEST_F(PortIo, ADeadlineReadOfZeroOrNothingLeavesTheTimeoutsAlone) {
+  BYTE buffer[2] = {};
+  EXPECT_EQ(closedPort()->readBytesWithin(buffer, 2, 100), -1);
+  platform.input = {1, 2, 3};
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 2);
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 1);
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 0);
+  EXPECT_EQ(port->readBytesWithin(buffer, 0, 100), 0);
+  EXPECT_EQ(platform.calls, (Strings{"ReadFile(2)", "ReadFile(2)", "ReadFile(2)"}));
+
+  platform.calls.clear();
+  platform.setTimeoutsFails = true;
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, MAXDWORD), -1);
+  EXPECT_EQ(platform.calls, Strings{"SetCommTimeouts"});
+  EXPECT_EQ(platform.timeoutsSet.back().ReadTotalTimeoutConstant, MAXDWORD - 1)
+      << "MAXDWORD would mean no time-out at all";
+}
+
 TEST_F(PortIo, ReadByteReportsEachOutcomeWithItsOwnCode) {
   platform.queueReports = {{true, 1}};
   platform.input = {0xFF};
