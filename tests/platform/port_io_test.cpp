@@ -10,6 +10,7 @@
 
 #include "bounded_call.h"
 #include "opened_port.h"
+#include "thread_cpu_time.h"
 
 namespace {
 
@@ -102,6 +103,75 @@ TEST_F(PortIo, AnAbortEndsAHeldWriteWithTheCountThatGoesOut) {
   EXPECT_LT(written, lots.size());
   EXPECT_EQ(pty.receive(written, 10s).size(), written);
   EXPECT_EQ(pty.receive(1, 200ms), "") << "more went out than the count says";
+}
+
+// Under the read time-outs MAXDWORD, MAXDWORD, c a read with nothing buffered
+// waits up to c ms for a first byte, asleep, and returns it with what else is
+// buffered; what is buffered already comes at once; on a silent line it
+// succeeds with nothing once the time is up.
+TEST_F(PortIo, AReadWaitsForItsFirstByteUpToTheReadTimeout) {
+  useTimeouts({MAXDWORD, MAXDWORD, 30000, 0, 0});
+  pty.send("ab");
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(5s, 16, result), "ab");
+  std::chrono::nanoseconds readCpu{};
+  std::string got;
+  BoundedCall read(
+      [&] {
+        const auto cpuBefore = threadCpuTime();
+        got = readWithin(20s, 16, result);
+        readCpu = threadCpuTime() - cpuBefore;
+      },
+      [] {});
+  EXPECT_FALSE(read.endsWithin(500ms)) << "the read returned with nothing to read";
+  // Not pty.send(), which waits for the bytes to be queued: the read takes them.
+  ASSERT_EQ(write(pty.master(), "xyz", 3), 3);
+  ASSERT_TRUE(read.endsWithin(10s)) << "the byte did not end the wait";
+  EXPECT_TRUE(result);
+  EXPECT_EQ(got.substr(0, 1), "x");
+  EXPECT_LT(readCpu, 100ms) << "the wait spun instead of sleeping";
+
+  useTimeouts({MAXDWORD, MAXDWORD, 300, 0, 0});
+  got += readWithin(5s, 16, result);  // a byte left behind
+  EXPECT_EQ(got, "xyz");
+  const auto start = Clock::now();
+  EXPECT_EQ(readWithin(10s, 16, result), "");
+  EXPECT_TRUE(result) << "a read whose time ran out succeeds with nothing";
+  EXPECT_GE(Clock::now() - start, 290ms);
+}
+
+// PurgeComm's abort ends a waiting read (ECANCELED); one that came before the
+// read began does not. A device that goes ends it too (EIO).
+TEST_F(PortIo, AnAbortOrAGoneDeviceEndsAReadWaitingForItsFirstByte) {
+  useTimeouts({MAXDWORD, MAXDWORD, 60000, 0, 0});
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
+  const struct {
+    const char *what;
+    int error;
+  } ends[] = {{"an abort", ECANCELED}, {"the device gone", EIO}};
+  for (const auto &end : ends) {
+    SCOPED_TRACE(end.what);
+    BOOL result = TRUE;
+    int error = 0;
+    DWORD got = 0;
+    char buffer[8];
+    BoundedCall read(
+        [&] {
+          result = ReadFile(port, buffer, sizeof buffer, &got, nullptr);
+          error = errno;
+        },
+        [&] { pty.closeMaster(); });
+    EXPECT_FALSE(read.endsWithin(500ms)) << "the read did not wait";
+    if (end.error == ECANCELED) {
+      ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
+    } else {
+      pty.closeMaster();
+    }
+    ASSERT_TRUE(read.endsWithin(10s)) << "the read went on waiting";
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, end.error);
+    EXPECT_EQ(got, 0u);
+  }
 }
 
 // Another program may set VMIN to 0 on the device (its settings are shared by
