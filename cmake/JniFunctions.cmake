@@ -9,5 +9,6 @@ set(TARVESK_JNI_FUNCTIONS
     Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams
     Java_quorin_io_comm_CESerialPort_nativeCancelIo
     Java_quorin_io_comm_CESerialPort_nativeWriteBytes
+    Java_quorin_io_comm_CESerialPort_nativeReadWithin
     Java_quorin_io_comm_CECommDriver_findSerialPorts
     Java_quorin_io_comm_CECommDriver_findParallelPorts)

@@ -26,4 +26,10 @@ JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeCancelIo(JNIEnv *e
 JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeWriteBytes(JNIEnv *env, jobject self,
                                                                          jlong handle, jbyteArray b,
                                                                          jint off, jint len);
+// And: reads into b as nativeRead does, but waits at most timeoutMs for the
+// first byte; 0 when none came in time. handle as for nativeWriteBytes.
+JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeReadWithin(JNIEnv *env, jobject self,
+                                                                         jlong handle, jbyteArray b,
+                                                                         jint off, jint len,
+                                                                         jint timeoutMs);
 }

@@ -218,6 +218,27 @@ jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
                                                            off, len);
 }
 
+jint readWithin(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len, jint timeoutMs) {
+  return Java_quorin_io_comm_CESerialPort_nativeReadWithin(env, self, testjvm::handleOf(self), b,
+                                                           off, len, timeoutMs);
+}
+
+// The deadline reaches the driver's read time-outs; what came is stored at the
+// offset, and nothing when nothing came.
+TEST_F(SerialPortNatives, ReadWithinStoresWhatCameBeforeTheDeadline) {
+  openQuietly();
+  platform.input = {0x80, 0x01};
+  jbyteArray b = filledArray(5, 9);
+  EXPECT_EQ(readWithin(env, self, b, 1, 4, 1500), 2);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, -128, 1, 9, 9}));
+  EXPECT_EQ(readWithin(env, self, b, 0, 5, 1500), 0);
+  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, -128, 1, 9, 9}));
+  EXPECT_EQ(platform.timeoutsSet.back().ReadTotalTimeoutMultiplier, 0u) << "defaults back";
+  EXPECT_EQ(platform.timeoutsSet.end()[-2].ReadTotalTimeoutConstant, 1500u);
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, -1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.IllegalArgumentException");
+}
+
 TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   openQuietly();
   jbyteArray b = filledArray(4, 0);
@@ -233,7 +254,12 @@ TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
     EXPECT_EQ(writeBytes(env, self, b, range.off, range.len), -1);
     EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
         << range.off << "," << range.len;
+    EXPECT_EQ(readWithin(env, self, b, range.off, range.len, 100), -1);
+    EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
+        << range.off << "," << range.len;
   }
+  EXPECT_EQ(readWithin(env, self, nullptr, 0, 1, 100), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
   EXPECT_EQ(writeBytes(env, self, nullptr, 0, 1), -1);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
   EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked, nothing sent
@@ -273,10 +299,12 @@ TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   testjvm::setHandle(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   EXPECT_TRUE(platform.calls.empty());
 }
