@@ -30,6 +30,8 @@
   X(ONE5STOPBITS, 1)                  \
   X(TWOSTOPBITS, 2)                   \
   X(EV_RXCHAR, 0x0001)                \
+  X(PURGE_TXABORT, 0x0001)            \
+  X(PURGE_RXABORT, 0x0002)            \
   X(MB_OK, 0x00000000u)               \
   X(IDOK, 1)                          \
   X(KEY_QUERY_VALUE, 0x0001)          \
@@ -155,6 +157,7 @@
   X(ClearCommError, BOOL, WINAPI, (HANDLE, LPDWORD, LPCOMSTAT))                         \
   X(SetCommMask, BOOL, WINAPI, (HANDLE, DWORD))                                         \
   X(WaitCommEvent, BOOL, WINAPI, (HANDLE, LPDWORD, OVERLAPPED *))                       \
+  X(PurgeComm, BOOL, WINAPI, (HANDLE, DWORD))                                           \
   X(ReadFile, BOOL, WINAPI, (HANDLE, LPVOID, DWORD, LPDWORD, OVERLAPPED *))             \
   X(WriteFile, BOOL, WINAPI, (HANDLE, LPCVOID, DWORD, LPDWORD, OVERLAPPED *))           \
   X(Sleep, void, WINAPI, (DWORD))                                                       \
