@@ -254,18 +254,22 @@ TEST_F(PortIo, ADeadlineReadWaitsInTheDriverAndPutsTheDefaultTimeoutsBack) {
   EXPECT_TRUE(platform.calls.empty());
 }
 
-// No wait asked: the defaults already return what is queued at once. Nothing
-// to read, or a closed port: the driver is not asked. Time-outs the driver
+// No wait asked: the queue is counted, and what it holds read under the
+// defaults, which return at once. Nothing to read, or a closed port: the
+// driver is not asked. Time-outs the driver
 // refuses: no read.
 TEST_F(PortIo, ADeadlineReadOfZeroOrNothingLeavesTheTimeoutsAlone) {
   BYTE buffer[2] = {};
   EXPECT_EQ(closedPort()->readBytesWithin(buffer, 2, 100), -1);
   platform.input = {1, 2, 3};
+  platform.queueReports = {{true, 3}, {true, 1}, {true, 0}, {false, 0}};
   EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 2);
   EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 1);
   EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 0);
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), -1) << "a queue that cannot be asked";
   EXPECT_EQ(port->readBytesWithin(buffer, 0, 100), 0);
-  EXPECT_EQ(platform.calls, (Strings{"ReadFile(2)", "ReadFile(2)", "ReadFile(2)"}));
+  EXPECT_EQ(platform.calls, (Strings{"ClearCommError", "ReadFile(2)", "ClearCommError",
+                                     "ReadFile(2)", "ClearCommError", "ClearCommError"}));
 
   platform.calls.clear();
   platform.setTimeoutsFails = true;

@@ -90,6 +90,12 @@ int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
                             len);
 }
 
+int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
+  Call call(*this, "nativeReadWithin", false);
+  return natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
+                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len, timeoutMs);
+}
+
 void SerialPort::write(int value) {
   Call call(*this, "nativeWrite", false);
   natives.nativeWrite(call.env, call.self, value);
