@@ -28,6 +28,9 @@
 #define ReadFile overlapped_io::ReadFile
 #define WriteFile overlapped_io::WriteFile
 #define WaitCommEvent overlapped_io::WaitCommEvent
+// Its aborts end the transfers above, which wait in this layer, not in the
+// system's call (platform/win32/overlapped_io.h says why).
+#define PurgeComm overlapped_io::PurgeComm
 
 #else
 

@@ -137,4 +137,16 @@ BOOL WINAPI WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlappe
                   [&](LPOVERLAPPED own) { return ::WaitCommEvent(file, eventMask, own); });
 }
 
+BOOL WINAPI PurgeComm(HANDLE file, DWORD flags) {
+  constexpr DWORD kAborts = PURGE_TXABORT | PURGE_RXABORT;
+  if ((flags & kAborts) == 0) {
+    return ::PurgeComm(file, flags);
+  }
+  if (!CancelIoEx(file, nullptr) && GetLastError() != ERROR_NOT_FOUND) {
+    return FALSE;  // ERROR_NOT_FOUND: nothing was in progress
+  }
+  const DWORD clears = flags & ~kAborts;
+  return clears == 0 || ::PurgeComm(file, clears);
+}
+
 }  // namespace overlapped_io

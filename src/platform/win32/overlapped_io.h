@@ -27,4 +27,14 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
                       LPOVERLAPPED overlapped);
 BOOL WINAPI WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
 
+// PURGE_TXABORT and PURGE_RXABORT end the calls above that are in progress on
+// the handle, from any thread, with CancelIoEx: Wine's PurgeComm ends none
+// (it only flushes the tty, dropping what a pseudo-terminal's peer has been
+// handed already). A cancelled call fails with ERROR_OPERATION_ABORTED and
+// the count it moved, which went out. The handle keeps no record of which
+// call is which, so either abort ends both directions: a WaitCommEvent ended
+// this way returns with no event, as when the mask changes. Other flags go to
+// the system's PurgeComm.
+BOOL WINAPI PurgeComm(HANDLE file, DWORD flags);
+
 }  // namespace overlapped_io

@@ -101,10 +101,12 @@ void SerialPort::write(int value) {
   natives.nativeWrite(call.env, call.self, value);
 }
 
-int SerialPort::write(Object *bytes, int off, int len) {
-  Call call(*this, "nativeWriteBytes", false);
+int SerialPort::write(Object *bytes, int off, int len) { return write(vm, bytes, off, len); }
+
+int SerialPort::write(Vm &thread, Object *bytes, int off, int len) {
+  Call call(*this, "nativeWriteBytes", false, &thread);
   return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
-                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len);
+                                  static_cast<jbyteArray>(thread.ref(bytes)), off, len);
 }
 
 int SerialPort::available() {

@@ -41,6 +41,7 @@ class SerialPort {
   int read(Object *bytes, int off, int len, int timeoutMs);
   void write(int value);
   int write(Object *bytes, int off, int len);
+  int write(Vm &thread, Object *bytes, int off, int len);
   int available();
   bool setSerialPortParams(int baudRate, int dataBits, int stopBits, int parity);
 

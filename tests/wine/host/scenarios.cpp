@@ -301,28 +301,31 @@ void aReadTakesWhatIsQueued(Run &run) {
   port.close();
 }
 
-// A read on a thread of its own, through that thread's VM. A read that does
-// not return when it should ends the run: the port it uses could not be
-// closed under it.
-class WaitingRead {
+// A read or a frame write on a thread of its own, through that thread's VM.
+// One that does not return when it should ends the run: the port it uses
+// could not be closed under it.
+class OnItsOwnThread {
  public:
-  WaitingRead(SerialPort &port, int len) : port(port), bytes(byteArray(vm, Bytes(len))) {
-    thread = CreateThread(nullptr, 0, &WaitingRead::run, this, 0, nullptr);
+  enum class Call { Read, Write };
+  OnItsOwnThread(SerialPort &port, Call call, const Bytes &contents)
+      : port(port), call(call), bytes(byteArray(vm, contents)) {
+    thread = CreateThread(nullptr, 0, &OnItsOwnThread::run, this, 0, nullptr);
     if (thread == nullptr) {
-      Vm::fail("no thread for the read: error " + std::to_string(GetLastError()));
+      Vm::fail("no thread for the call: error " + std::to_string(GetLastError()));
     }
   }
-  ~WaitingRead() {
+  ~OnItsOwnThread() {
     join(10000);
     CloseHandle(thread);
   }
-  WaitingRead(const WaitingRead &) = delete;
-  WaitingRead &operator=(const WaitingRead &) = delete;
+  OnItsOwnThread(const OnItsOwnThread &) = delete;
+  OnItsOwnThread &operator=(const OnItsOwnThread &) = delete;
 
   bool returnedWithin(DWORD ms) const { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
   void join(DWORD ms) const {
     if (!returnedWithin(ms)) {
-      Vm::fail("read() on its own thread did not return within " + std::to_string(ms) + " ms");
+      Vm::fail(std::string(call == Call::Read ? "read()" : "write()") +
+               " on its own thread did not return within " + std::to_string(ms) + " ms");
     }
   }
   // Once it has returned:
@@ -334,17 +337,23 @@ class WaitingRead {
 
  private:
   static DWORD WINAPI run(LPVOID self) {
-    auto &read = *static_cast<WaitingRead *>(self);
-    read.result =
-        read.port.read(read.vm, read.bytes, 0, static_cast<int>(read.bytes->bytes.size()));
-    read.returnedAt = GetTickCount();
+    auto &own = *static_cast<OnItsOwnThread *>(self);
+    const int len = static_cast<int>(own.bytes->bytes.size());
+    own.result = own.call == Call::Read ? own.port.read(own.vm, own.bytes, 0, len)
+                                        : own.port.write(own.vm, own.bytes, 0, len);
+    own.returnedAt = GetTickCount();
     return 0;
   }
 
   SerialPort &port;
+  Call call;
   Vm vm;
   Object *bytes;
   HANDLE thread = nullptr;
+};
+
+struct WaitingRead : OnItsOwnThread {
+  WaitingRead(SerialPort &port, int len) : OnItsOwnThread(port, Call::Read, Bytes(len)) {}
 };
 
 // On desktop Windows a synchronous handle would hold the calls of this thread
@@ -419,6 +428,35 @@ void closeEndsAWaitingRead(Run &run) {
       " ms after close() began");
   expectEqual(read.result, -1, "what the waiting read returned");
   expectEqual(farState("COM1"), "closed", "the device after close()");
+}
+
+// close() ends a frame write that a far end which stopped reading holds, with
+// the count that went out, and exactly those bytes arrive.
+void closeEndsAHeldFrameWrite(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  Bytes frame(1 << 20);
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    frame[i] = static_cast<unsigned char>(i % 251);
+  }
+  OnItsOwnThread write(port, OnItsOwnThread::Call::Write, frame);
+  Sleep(500);
+  expect(!write.returnedWithin(0), "the frame's write waits while the far end does not read");
+  const DWORD start = GetTickCount();
+  expect(port.close(), "close() while a frame's write is held");
+  write.join(10000);
+  say("  close() ended the held write " + std::to_string(write.returnedAt - start) +
+      " ms after it began; the write returned " + std::to_string(write.result));
+  const int count = write.result;
+  expect(count > 0 && count < static_cast<int>(frame.size()), "the count is what went out");
+  Bytes arrived;
+  for (Bytes part = farReceives("COM1", 8000, 2000); !part.empty();
+       part = farReceives("COM1", 8000, 1000)) {
+    arrived.insert(arrived.end(), part.begin(), part.end());
+  }
+  expectEqual(arrived.size(), static_cast<std::size_t>(std::max(count, 0)),
+              "the number of bytes that arrived");
+  expect(std::equal(arrived.begin(), arrived.end(), frame.begin()), "they are the frame's first");
 }
 
 void aReadEndsWhenTheDeviceIsGone(Run &run) {
@@ -595,6 +633,8 @@ const Scenario kScenarios[] = {
      otherCallsRunBesideAWaitingRead},
     {"data", "a write the line holds gives up", aWriteTheLineHoldsGivesUp},
     {"data", "close ends a waiting read", closeEndsAWaitingRead},
+    {"data", "close ends a held frame write with the count that went out",
+     closeEndsAHeldFrameWrite},
     {"data", "a read ends when the device is gone", aReadEndsWhenTheDeviceIsGone},
     {"data", "a deadline read returns what came, or 0 at its deadline",
      aDeadlineReadReturnsWhatCameOrZeroAtItsDeadline},

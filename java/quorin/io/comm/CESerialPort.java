@@ -4,15 +4,16 @@ import java.io.InputStream;
 import java.io.OutputStream;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.locks.LockSupport;
+import java.util.concurrent.locks.ReentrantLock;
 
 /**
  * One serial port, driven by the native library tarvesk.
  *
  * <p>nativeHandle is the library's: 0 before the first open, the address of the native port
- * while open, -1 after close. Any number of writes and queries may run at once, and one read
- * beside them. open and close free or replace the native port those calls use, so they wait
- * until none is in progress; calls that arrive meanwhile do not wait behind them but return at
- * once as on a closed port (read -1, available 0, isOpen false, setSerialPortParams false after
+ * while open, -1 after close. Any number of queries may run at once, and one read and one write
+ * beside them; other reads and writes wait for their turn. open and close free or replace the
+ * native port those calls use, so they wait until none is in progress; calls that arrive
+ * meanwhile do not wait behind them but return at once as on a closed port (read -1, available 0, isOpen false, setSerialPortParams false after
  * checking its values, write(int) sends nothing, write(byte[], int, int) -1).
  *
  * <p>A read waits until a byte arrives or the device goes away, or until close (or open on an
@@ -20,6 +21,10 @@ import java.util.concurrent.locks.LockSupport;
  * held by a peer that stops reading: it returns at once with the count that went out. With a
  * library older than nativeCancelIo, close instead waits until the read or write ends by
  * itself.
+ *
+ * <p>Writes go out one at a time, in the order they were called, so the bytes of each are
+ * contiguous on the line whichever threads write; a write the peer holds holds the ones behind
+ * it, and close ends them all.
  *
  * <p>A port is released by close only: a port object dropped while open keeps its device until
  * the VM exits.
@@ -59,6 +64,12 @@ public class CESerialPort {
 
   /** Lets one read at a time take input, so that no read finds its bytes taken by another. */
   private final Object reading = new Object();
+
+  /**
+   * Lets one write at a time reach the driver, in the order they came: the driver sends a write
+   * in pieces as room comes, and pieces of writes side by side would interleave on the line.
+   */
+  private final ReentrantLock writing = new ReentrantLock(true);
 
   /** Bound to no port: checks the values setSerialPortParams is given while this one is busy. */
   private static final CESerialPort UNBOUND = new CESerialPort();
@@ -128,9 +139,11 @@ public class CESerialPort {
    * Waits until at least one byte has arrived, then stores up to len of the bytes queued into
    * b from off on. Returns their number (0 only when len is 0), or -1 when the port is not open
    * or the device has gone away. Throws NullPointerException for a null b and
-   * ArrayIndexOutOfBoundsException when off and len do not describe a part of b.
+   * ArrayIndexOutOfBoundsException when off and len do not describe a part of b, whether the port
+   * is open or not.
    */
   public int read(byte[] b, int off, int len) {
+    checkRange(b, off, len);
     if (!enter()) {
       return -1;
     }
@@ -242,7 +255,15 @@ public class CESerialPort {
   public void write(int b) {
     if (enter()) {
       try {
-        nativeWrite(b);
+        writing.lock();
+        try {
+          // A close that began while this write waited for the ones before it.
+          if (!closing()) {
+            nativeWrite(b);
+          }
+        } finally {
+          writing.unlock();
+        }
       } finally {
         leave();
       }
@@ -253,19 +274,26 @@ public class CESerialPort {
    * Sends len bytes of b from off on, handed to the driver in one piece, and returns how many
    * went out: len, or fewer when the rest could not be sent within the write time-out (10 ms per
    * byte plus 1 s: a peer that stops reading, or flow control holding the line) or the device
-   * went away; -1 when the port is not open. Throws NullPointerException for a null b and
-   * ArrayIndexOutOfBoundsException when off and len do not describe a part of b, and
+   * went away, or close ended the write; -1 when the port is not open. Throws
+   * NullPointerException for a null b and ArrayIndexOutOfBoundsException when off and len do not
+   * describe a part of b, whether the port is open or not, and
    * OutOfMemoryError when no native memory can hold the bytes; nothing is sent then. With a
    * library older than nativeWriteBytes it throws UnsatisfiedLinkError.
    */
   public int write(byte[] b, int off, int len) {
+    checkRange(b, off, len);
     if (!enter()) {
       return -1;
     }
     try {
-      // Read while no open or close can change it, as in isOpen, and handed over: the library
-      // then looks nothing up, which would cost a small frame's call a tenth of its time.
-      return nativeWriteBytes(nativeHandle, b, off, len);
+      writing.lock();
+      try {
+        // Read while no open or close can change it, as in isOpen, and handed over: the library
+        // then looks nothing up, which would cost a small frame's call a tenth of its time.
+        return closing() ? -1 : nativeWriteBytes(nativeHandle, b, off, len);
+      } finally {
+        writing.unlock();
+      }
     } finally {
       leave();
     }
@@ -297,6 +325,19 @@ public class CESerialPort {
       return nativeSetSerialPortParams(baudRate, dataBits, stopBits, parity);
     } finally {
       leave();
+    }
+  }
+
+  /**
+   * Throws for a null array or a range outside it before the port is looked at, so that a
+   * programming error shows the same way whether the port is open or not.
+   */
+  private static void checkRange(byte[] b, int off, int len) {
+    if (b == null) {
+      throw new NullPointerException("byte array is null");
+    }
+    if (off < 0 || len < 0 || off > b.length - len) {
+      throw new ArrayIndexOutOfBoundsException("offset or length outside the array");
     }
   }
 

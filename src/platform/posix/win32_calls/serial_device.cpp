@@ -16,8 +16,11 @@
 
 #include "platform/posix/linux/dcb_termios.h"
 #include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/message_sink.h"
 #include "platform/posix/linux/modem_lines.h"
+#include "platform/posix/linux/open_failure.h"
 #include "platform/posix/linux/port_namespace.h"
+#include "platform/posix/linux/utf_conversion.h"
 #include "platform/posix/win32_calls/port_record.h"
 
 namespace {
@@ -89,26 +92,8 @@ bool drainOutput(int fd) {
   }
 }
 
-}  // namespace
-
-// Opens a device the one way the library does: an existing one, for reading
-// and writing, for exclusive use, synchronous.
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  if (lpFileName == nullptr || dwDesiredAccess != (GENERIC_READ | GENERIC_WRITE) ||
-      dwShareMode != 0 || lpSecurityAttributes != nullptr ||
-      dwCreationDisposition != OPEN_EXISTING || dwFlagsAndAttributes != 0 ||
-      hTemplateFile != nullptr) {
-    errno = EINVAL;
-    return INVALID_HANDLE_VALUE;
-  }
-  const std::string path = devicePathFor(lpFileName);
-  if (path.empty()) {
-    errno = ENOENT;
-    return INVALID_HANDLE_VALUE;
-  }
-
+// Opens the device at path for reading and writing, for exclusive use.
+HANDLE openDevice(const std::string &path) {
   // O_NOCTTY: never become our controlling terminal; O_NONBLOCK: open
   // without waiting for carrier, and all later waiting is done with poll().
   FdHolder device{open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
@@ -172,6 +157,42 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   port->tty.fd = device.release();
   port->wakeFd = wake.release();
   port->writeWakeFd = writeWake.release();
+  return port;
+}
+
+// The user sees "Unable to open the port" and nothing else from Win32; the
+// line before it says which device and why, from what is known now.
+void reportOpenFailure(LPCWSTR name, const std::string &path, int error) {
+  try {
+    tarvesk_posix::writeMessageLine(
+        tarvesk_posix::openFailureLine(tarvesk_posix::toUtf8(name), path, error));
+  } catch (...) {
+    // Out of memory: the cause is not told, the open fails as it would.
+  }
+}
+
+}  // namespace
+
+// Opens a device the one way the library does: an existing one, for reading
+// and writing, for exclusive use, synchronous. A failure is reported with its
+// cause, except for arguments the library never passes.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (lpFileName == nullptr || dwDesiredAccess != (GENERIC_READ | GENERIC_WRITE) ||
+      dwShareMode != 0 || lpSecurityAttributes != nullptr ||
+      dwCreationDisposition != OPEN_EXISTING || dwFlagsAndAttributes != 0 ||
+      hTemplateFile != nullptr) {
+    errno = EINVAL;
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string path = devicePathFor(lpFileName);
+  const HANDLE port = path.empty() ? INVALID_HANDLE_VALUE : openDevice(path);
+  if (port == INVALID_HANDLE_VALUE) {
+    const int error = path.empty() ? ENOENT : errno;
+    reportOpenFailure(lpFileName, path, error);
+    errno = error;
+  }
   return port;
 }
 

@@ -4,16 +4,23 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.GroupPrincipal;
+import java.nio.file.attribute.PosixFileAttributeView;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.UserPrincipalNotFoundException;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.Collectors;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
+import org.opentest4j.TestAbortedException;
 
 /** Opening and closing COM1: on a virtual null modem, through System.loadLibrary. */
 @Timeout(value = 60, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
@@ -68,7 +75,7 @@ class OpenCloseTest {
     MessageLog log = MessageLog.mark();
     port.open("COM9:");
     assertEquals(0L, port.nativeHandle);
-    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+    assertEquals(List.of("tarvesk: no port is named COM9:", UNABLE_TO_OPEN), log.newLines());
 
     // Also after a close: the field keeps -1.
     port.open("COM1:");
@@ -76,7 +83,16 @@ class OpenCloseTest {
     log = MessageLog.mark();
     port.open("NOSUCH:");
     assertEquals(-1L, port.nativeHandle);
-    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+    assertEquals(List.of("tarvesk: no port is named NOSUCH:", UNABLE_TO_OPEN), log.newLines());
+
+    // A device that is gone: not plugged in.
+    modem.unplug();
+    log = MessageLog.mark();
+    port.open(modem.portLink().toString());
+    assertEquals(
+        List.of("tarvesk: " + modem.portLink() + ": no such device (not plugged in?)",
+            UNABLE_TO_OPEN),
+        log.newLines());
   }
 
   @Test
@@ -98,7 +114,10 @@ class OpenCloseTest {
     MessageLog log = MessageLog.mark();
     second.open("COM1:");
     assertEquals(0L, second.nativeHandle);
-    assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+    assertEquals(
+        List.of("tarvesk: COM1: (" + modem.portLink() + "): busy: in use by this program",
+            UNABLE_TO_OPEN),
+        log.newLines());
 
     // The owner still has a working line.
     port.write('k');
@@ -117,7 +136,10 @@ class OpenCloseTest {
           MessageLog log = MessageLog.mark();
           port.open("COM1:");
           assertFalse(port.isOpen(), "COM1: opened while another VM held it");
-          assertEquals(List.of(UNABLE_TO_OPEN), log.newLines());
+          assertEquals(List.of("tarvesk: COM1: (" + modem.portLink() + "): busy: in use by process "
+                           + owner.pid() + " (java)",
+                           UNABLE_TO_OPEN),
+              log.newLines());
 
           if (killed) {
             owner.destroyForcibly();
@@ -140,10 +162,50 @@ class OpenCloseTest {
     }
   }
 
-  /** The usual clean-up on Ctrl-C or SIGTERM: a shutdown hook closes the port a read waits on. */
+  /**
+   * A device the user may not open: a VM run as nobody, outside the group the device is given
+   * to. The tests run as root, which opens any device, so the VM runs through setpriv.
+   */
+  @Test
+  void aForbiddenDeviceNamesItsGroupAndTheFix() throws Exception {
+    Path device = modem.portDevice();
+    assumeTrue(Files.getAttribute(Path.of("/proc/self"), "unix:uid").equals(0),
+        "run as root, to give the device away and drop to nobody");
+    assumeTrue(Files.isExecutable(Path.of("/usr/bin/setpriv")), "setpriv is not installed");
+    GroupPrincipal dialout;
+    try {
+      dialout = device.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByGroupName(
+          "dialout");
+    } catch (UserPrincipalNotFoundException noGroup) {
+      throw new TestAbortedException("there is no group dialout", noGroup);
+    }
+    Files.getFileAttributeView(device, PosixFileAttributeView.class).setGroup(dialout);
+    Files.setPosixFilePermissions(device, PosixFilePermissions.fromString("rw-rw----"));
+    ProcessBuilder child = ChildVm.running(HoldPort.class, device.toString());
+    child.command().addAll(0, List.of("/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                  "--clear-groups", "--"));
+    child.environment().remove("TARVESK_MESSAGE_LOG"); // the messages come on its output
+    Process vm = child.start();
+    vm.getOutputStream().close();
+    assertTrue(vm.waitFor(ConnectedPort.DEADLINE.toMillis(), TimeUnit.MILLISECONDS),
+        "the VM that could not open the device did not end");
+    String said = new String(vm.getInputStream().readAllBytes());
+    System.out.print(said); // for run-e2e.sh's JNI checks
+    assertEquals(List.of("tarvesk: " + device + ": permission denied: the device belongs to group "
+                     + "dialout, and user nobody is not in it; add the user to that group (sudo "
+                     + "usermod -aG dialout nobody) and log in again",
+                     UNABLE_TO_OPEN, "not open"),
+        said.lines().filter(line -> !line.startsWith("WARNING")).collect(Collectors.toList()));
+  }
+
+  /**
+   * The usual clean-up on Ctrl-C or SIGTERM: a shutdown hook closes the port a read waits on and
+   * a frame the line holds is being written to.
+   */
   @Test
   void aShutdownHooksCloseEndsAWaitingReadSoThatTheVmExits() throws Exception {
     Path said = Files.createTempFile("tarvesk-read-until-shutdown", ".log");
+    modem.stopReading(); // the frame fills the line and is held
     Process vm =
         ChildVm.running(ReadUntilShutdown.class, "COM1:").redirectOutput(said.toFile()).start();
     try {
@@ -169,13 +231,17 @@ class OpenCloseTest {
     }
   }
 
-  /** Opens the port named by args[0], says so, and reads it until a shutdown hook closes it. */
+  /**
+   * Opens the port named by args[0], says so, and writes a 1 MiB frame to it while it reads it,
+   * until a shutdown hook closes it.
+   */
   static final class ReadUntilShutdown {
     public static void main(String[] args) {
       CESerialPort port = new CESerialPort();
       port.open(args[0]);
       Runtime.getRuntime().addShutdownHook(new Thread(port::close));
       System.out.println(port.isOpen() ? "open" : "not open");
+      new Thread(() -> port.write(new byte[1 << 20], 0, 1 << 20), "frame").start();
       port.read(new byte[16], 0, 16);
     }
   }

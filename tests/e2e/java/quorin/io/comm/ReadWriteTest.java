@@ -112,13 +112,18 @@ class ReadWriteTest extends OnConnectedPort {
     com1.port.write('z');
     assertEquals(-1, com1.port.write(b, 0, 4));
     assertEquals(-1, new CESerialPort().write(b, 0, 4));
+    // A bad argument throws as it does on an open port.
+    for (CESerialPort port : new CESerialPort[] {com1.port, new CESerialPort()}) {
+      assertThrows(NullPointerException.class, () -> port.read(null, 0, 1));
+      assertThrows(NullPointerException.class, () -> port.write(null, 0, 1));
+      assertThrows(ArrayIndexOutOfBoundsException.class, () -> port.read(b, 3, 2));
+      assertThrows(ArrayIndexOutOfBoundsException.class, () -> port.write(b, -1, 1));
+    }
   }
 
   /**
    * Frames go out whole, each in one call, until the line is full: then a write gives up after
-   * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out. A write held
-   * there keeps a close pending: the close ends the waiting reads, and calls made meanwhile
-   * return at once.
+   * its limit, 10 ms per byte plus 1 s, and says how much of its frame went out.
    */
   @Test
   void aFrameGoesOutWholeOrAsFarAsTheLineTookItWithinItsLimit() throws Throwable {
@@ -144,39 +149,82 @@ class ReadWriteTest extends OnConnectedPort {
     assertTrue(n >= 0 && took >= 2_000_000_000L && took < 30_000_000_000L,
         "on the full line a write returned " + n + " after " + took / 1_000_000 + " ms");
 
-    // A write held by the full line keeps a close waiting. The close ends the read that waits
-    // for input and the one waiting for its turn; calls made meanwhile return at once as on a
-    // closed port rather than behind the close.
+    com1.modem.resumeReading();
+    assertArrayEquals(sent.toByteArray(), com1.modem.receive(sent.size(), DEADLINE));
+  }
+
+  /**
+   * A close ends a frame the line holds (its limit is hours away) with the count that went out,
+   * and exactly those bytes arrive; it ends the write queued behind it and a waiting read too.
+   */
+  @Test
+  void aCloseEndsAHeldFrameWithTheCountThatWentOut() throws Throwable {
+    byte[] frame = new byte[1 << 20];
+    new Random(26).nextBytes(frame);
+    com1.modem.stopReading();
     BlockingRead waiting = com1.startWaitingRead(new byte[8]);
-    BlockingRead next = com1.startRead(new byte[8], 0, 8);
-    next.awaitItsTurn();
-    byte[] held = new byte[1000]; // a limit of 11 s
-    new Random(-1).nextBytes(held);
     AtomicInteger heldSent = new AtomicInteger(-2);
-    Thread writer =
-        com1.startCaller("held write", () -> heldSent.set(com1.port.write(held, 0, 1000)));
-    BlockingRead.awaitThread(writer, "into the write", t -> t.getStackTrace().length > 0
+    AtomicInteger queuedSent = new AtomicInteger(-2);
+    Thread held = com1.startCaller("held write", () -> heldSent.set(com1.port.write(frame, 0,
+                                                      frame.length)));
+    BlockingRead.awaitThread(held, "into the write", t -> t.getStackTrace().length > 0
         && t.getStackTrace()[0].getMethodName().equals("nativeWriteBytes"));
-    AtomicBoolean closed = new AtomicBoolean();
-    Thread closer = com1.startCaller("close", () -> closed.set(com1.port.close()));
-    BlockingRead.awaitThread(closer, "to wait", t -> t.getState() == Thread.State.WAITING);
-    FutureTask<String> calls = inThread(() -> com1.port.read(frame, 0, 1) + " "
-        + com1.port.available() + " " + com1.port.isOpen() + " "
-        + com1.port.setSerialPortParams(19200, 8, 1, 0) + " " + com1.port.write(frame, 0, 1) + " "
-        + com1.port.close());
+    Thread queued = com1.startCaller("queued write", () -> queuedSent.set(com1.port.write(frame,
+                                                         0, 16)));
+    BlockingRead.awaitThread(queued, "to wait for its turn",
+        t -> t.getState() == Thread.State.WAITING);
+    Thread.sleep(STILL_WAITING.toMillis()); // the line fills up
+    assertTrue(held.isAlive(), "the write returned " + heldSent.get() + " on a full line");
+
+    assertTrue(com1.port.close(), "the close while a frame is held");
+    held.join(DEADLINE.toMillis());
+    queued.join(DEADLINE.toMillis());
+    assertFalse(held.isAlive() || queued.isAlive(), "a write went on after the close");
     assertEquals(-1, waiting.result(DEADLINE));
-    assertEquals(-1, next.result(DEADLINE));
-    assertEquals(
-        "-1 0 false false -1 false", calls.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
-    assertTrue(closer.isAlive(), "the reads or calls returned only once the close was done");
+    assertEquals(-1, queuedSent.get(), "the write queued behind the held one");
+    int count = heldSent.get();
+    assertTrue(count > 0 && count < frame.length, "the held write returned " + count);
 
     com1.modem.resumeReading();
-    closer.join(DEADLINE.toMillis());
-    assertTrue(closed.get(), "the close after the held write");
-    sent.write(held, 0, Math.max(heldSent.get(), 0));
-    // Nothing beyond the counts went out: the held frame follows what was counted.
-    assertArrayEquals(sent.toByteArray(), com1.modem.receive(sent.size(), DEADLINE));
-    assertEquals(held.length, heldSent.get(), "the held write, once the line was read again");
+    assertArrayEquals(Arrays.copyOf(frame, count), com1.modem.receive(count, DEADLINE));
+    assertThrows(AssertionError.class, () -> com1.modem.receive(1, STILL_WAITING),
+        "more went out than the count says");
+  }
+
+  /** Four threads' frames, each byte saying whose and which, arrive whole and in order. */
+  @Test
+  void framesFromFourThreadsArriveWhole() throws Throwable {
+    final int frameBytes = 4096;
+    final int framesEach = 60;
+    AtomicReference<String> shortWrite = new AtomicReference<>();
+    List<Thread> writers = new ArrayList<>();
+    for (int w = 0; w < 4; w++) {
+      final int writer = w;
+      writers.add(com1.startCaller("writer-" + w, () -> {
+        byte[] frame = new byte[frameBytes];
+        for (int seq = 0; seq < framesEach; seq++) {
+          Arrays.fill(frame, (byte) (writer << 6 | seq));
+          int n = com1.port.write(frame, 0, frameBytes);
+          if (n != frameBytes) {
+            shortWrite.compareAndSet(null, "writer " + writer + " frame " + seq + ": " + n);
+          }
+        }
+      }));
+    }
+    byte[] line = com1.modem.receive(4 * framesEach * frameBytes, DEADLINE.multipliedBy(3));
+    for (Thread writer : writers) {
+      writer.join(DEADLINE.toMillis());
+    }
+    assertEquals(null, shortWrite.get(), "a write sent less than its frame");
+    int[] next = new int[4];
+    for (int at = 0; at < line.length; at += frameBytes) {
+      int mark = line[at] & 0xFF;
+      for (int i = at; i < at + frameBytes; i++) {
+        assertEquals(mark, line[i] & 0xFF, "the frame at offset " + at + " is torn at " + i);
+      }
+      assertEquals(next[mark >> 6]++, mark & 63, "the frame at offset " + at + " of writer "
+          + (mark >> 6) + " came out of order");
+    }
   }
 
   @Test
