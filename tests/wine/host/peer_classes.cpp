@@ -91,9 +91,13 @@ int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
 }
 
 int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
-  Call call(*this, "nativeReadWithin", false);
+  return read(vm, bytes, off, len, timeoutMs);
+}
+
+int SerialPort::read(Vm &thread, Object *bytes, int off, int len, int timeoutMs) {
+  Call call(*this, "nativeReadWithin", false, &thread);
   return natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
-                                  static_cast<jbyteArray>(vm.ref(bytes)), off, len, timeoutMs);
+                                  static_cast<jbyteArray>(thread.ref(bytes)), off, len, timeoutMs);
 }
 
 void SerialPort::write(int value) {

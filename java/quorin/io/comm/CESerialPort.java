@@ -171,7 +171,7 @@ public class CESerialPort {
    * UnsatisfiedLinkError.
    */
   public int read(byte[] b, int off, int len, int timeoutMs) {
-    checkPartOf(b, off, len);
+    checkRange(b, off, len);
     if (timeoutMs < 0) {
       throw new IllegalArgumentException("negative time-out: " + timeoutMs + " ms");
     }
@@ -192,17 +192,6 @@ public class CESerialPort {
       }
     } finally {
       leave();
-    }
-  }
-
-  /** Throws what read and write throw for an array and range that do not fit. */
-  private static void checkPartOf(byte[] b, int off, int len) {
-    if (b == null) {
-      throw new NullPointerException("byte array is null");
-    }
-    if (off < 0 || len < 0 || off > b.length - len) {
-      throw new ArrayIndexOutOfBoundsException(
-          "offset " + off + " and length " + len + " outside an array of " + b.length);
     }
   }
 
