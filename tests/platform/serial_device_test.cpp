@@ -1,21 +1,16 @@
 // Opening and closing on pseudo-terminals: names, exclusivity, the library's
 // default settings as the kernel then holds them.
-#include <grp.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "opened_port.h"
-#include "platform/posix/linux/open_failure.h"
 #include "scoped_environment.h"
 #include "serial/native_serial_port.h"
 #include "termios_probe.h"
@@ -66,7 +61,6 @@ TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
   PseudoTerminal pty;
   HANDLE owner = openLikeTheLibrary(pty.slaveName());
   ASSERT_NE(owner, INVALID_HANDLE_VALUE);
-  MessageLog log;
   DCB dcb{};
   GetCommState(owner, &dcb);
   dcb.BaudRate = 19200;
@@ -74,7 +68,6 @@ TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
 
   EXPECT_EQ(openByName(pty.slaveName()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(errno, EWOULDBLOCK) << "the device's lock is held";
-  EXPECT_EQ(log.text(), "tarvesk: " + pty.slavePath() + ": busy: in use by this program\n");
   EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, 19200u);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(owner, "ok", 2, &written, nullptr));
@@ -112,19 +105,17 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
     EXPECT_NE(port, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(port));
   }
-  MessageLog log;
   EXPECT_EQ(openByName(u"COM8:"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(errno, ENOENT);
+  MessageLog log;
   EXPECT_EQ(openByName(u"/dev/null"), INVALID_HANDLE_VALUE) << "not a tty";
   EXPECT_EQ(openByName(u"/"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(openByName(u"/nonexistent/ttyS0"), INVALID_HANDLE_VALUE);
-  // Each failure says why, once; the refusals below say nothing.
+  // Each failure says why, once (the missing and busy ones: OpenCloseTest); the refusals below
+  // say nothing.
   const std::string said = log.text();
   EXPECT_EQ(said,
-            "tarvesk: no port is named COM8:\n"
             "tarvesk: /dev/null: not a serial device: a device that is no terminal\n"
-            "tarvesk: /: not a serial device: a directory\n"
-            "tarvesk: /nonexistent/ttyS0: no such device (not plugged in?)\n");
+            "tarvesk: /: not a serial device: a directory\n");
   // Shared, or for overlapped I/O: not the way the library opens a port.
   for (const auto &[share, flags] : {std::pair<DWORD, DWORD>{1, 0}, {0, 0x40000000u}}) {
     EXPECT_EQ(CreateFileW(u"COM7", GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
@@ -133,6 +124,7 @@ TEST(SerialDevice, NamesResolveThroughThePortDirectoryOrAsAbsolutePaths) {
     EXPECT_EQ(errno, EINVAL);
   }
   EXPECT_EQ(log.text(), said);
+  EXPECT_EQ(openByName(u"/nonexistent/ttyS0"), INVALID_HANDLE_VALUE);
 
   EXPECT_FALSE(CloseHandle(nullptr));
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
@@ -156,29 +148,6 @@ TEST(SerialDevice, OutOfDescriptorsTheOpenFails) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "tarvesk: " + pty.slavePath() +
                 ": no file descriptors left: this program has as many open as its limit allows\n");
-}
-
-// A device the user may not open names its group and the fix. The cause is
-// asked for directly: root, as the tests may run, opens any device.
-TEST(SerialDevice, AForbiddenDeviceNamesItsGroupAndTheFix) {
-  const group *dialout = getgrnam("dialout");
-  std::vector<gid_t> groups(64);
-  groups.resize(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0));
-  if (dialout == nullptr || getegid() == dialout->gr_gid ||
-      std::find(groups.begin(), groups.end(), dialout->gr_gid) != groups.end()) {
-    GTEST_SKIP() << "no group dialout that this process is not in";
-  }
-  const gid_t gid = dialout->gr_gid;
-  PseudoTerminal pty;
-  ASSERT_EQ(chown(pty.slavePath().c_str(), static_cast<uid_t>(-1), gid), 0);
-  const passwd *user = getpwuid(geteuid());
-  ASSERT_NE(user, nullptr);
-  const std::string name = user->pw_name;
-  EXPECT_EQ(tarvesk_posix::openFailureLine("COM3:", pty.slavePath(), EACCES),
-            "tarvesk: COM3: (" + pty.slavePath() +
-                "): permission denied: the device belongs to group dialout, and user " + name +
-                " is not in it; add the user to that group (sudo usermod -aG dialout " + name +
-                ") and log in again\n");
 }
 
 // A registry key is no serial device, nor a serial device a registry key.
