@@ -491,25 +491,18 @@ void aDeadlineReadReturnsWhatCameOrZeroAtItsDeadline(Run &run) {
   expectEqual(port.read(bytes, 0, 4, 2000), 0, "a deadline read on a silent line");
   const DWORD silent = GetTickCount() - start;
   expect(silent >= 1900, "the read waited for its deadline, not " + std::to_string(silent) + " ms");
-  expectEqual(contents(bytes), Bytes(4, 9), "the array after nothing came");
-
   expectEqual(farEnd("send-after COM1 500 a55a"), "ok", "the far end will send");
   start = GetTickCount();
   expectEqual(port.read(bytes, 1, 3, 20000), 2, "a deadline read whose bytes come first");
   const DWORD woken = GetTickCount() - start;
   expectEqual(contents(bytes), Bytes{9, 0xa5, 0x5a, 9}, "what it read");
   expect(woken >= 400, "the read waited for the bytes, not " + std::to_string(woken) + " ms");
-  say("  a silent line ended the read after " + std::to_string(silent) +
-      " ms (deadline 2000 ms); bytes sent 500 ms on ended it after " + std::to_string(woken) +
-      " ms");
-
-  farSends("COM1", {1, 2, 3});
-  within(5000, [&] { return port.available() == 3; });
-  expectEqual(port.read(bytes, 0, 2, 0), 2, "a read of what is queued, without a wait");
-  expectEqual(port.read(bytes, 0, 4, 20000), 1, "the byte left, at once");
-  start = GetTickCount();
-  expectEqual(port.read(bytes, 0, 4, 0), 0, "a read of nothing, without a wait");
-  expect(GetTickCount() - start < 10000, "the default time-outs are back after a deadline read");
+  say("  the silent line's read returned after " + std::to_string(silent) +
+      " ms (deadline 2000 ms), the one woken by bytes sent 500 ms on after " +
+      std::to_string(woken) + " ms");
+  // Without a wait, and nothing queued: Wine's read under the plan that
+  // returns at once would wait.
+  expectEqual(port.read(bytes, 0, 4, 0), 0, "a read without a wait of nothing queued");
   port.close();
 }
 
