@@ -30,25 +30,20 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
   void aDeadlineReadReturnsWhatCameZeroOnceItsTimeIsUpOrMinusOneAtClose() throws Throwable {
     byte[] b = new byte[4];
     long start = System.nanoTime();
-    assertEquals(0, (int) call(() -> com1.port.read(b, 0, 4, 300)), "on a silent line");
+    assertEquals(0, call(() -> com1.port.read(b, 0, 4, 300)), "on a silent line");
     assertTrue(System.nanoTime() - start >= 290_000_000L, "returned before its time was up");
     assertThrows(IllegalArgumentException.class, () -> com1.port.read(b, 0, 4, -1));
-
-    FutureTask<Integer> waiting = inThread(() -> com1.port.read(b, 1, 3, 30_000));
-    awaitIn("nativeReadWithin");
+    FutureTask<Integer> read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 1, 3, 30_000));
     com1.modem.send(new byte[] {'a', 'b'});
-    assertEquals(2, (int) waiting.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
+    assertEquals(2, resultOf(read));
     assertArrayEquals(new byte[] {0, 'a', 'b', 0}, b);
-
-    waiting = inThread(() -> com1.port.read(b, 0, 4, 60_000));
-    awaitIn("nativeReadWithin");
+    read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 0, 4, 60_000));
     assertTrue(com1.port.close());
-    assertEquals(-1, (int) waiting.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
-    assertEquals(-1, (int) call(() -> com1.port.read(b, 0, 4, 30_000)), "on a closed port");
+    assertEquals(-1, resultOf(read));
   }
 
   /**
-   * The input stream waits as read does, or up to the read time-out, after which it throws with
+   * The input stream reads as read does, or up to the read time-out, after which it throws with
    * nothing consumed; closing it leaves the port open, and it reads -1 once the port is closed.
    */
   @Test
@@ -57,32 +52,26 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     com1.modem.send(new byte[] {(byte) 0xFE, 'x', 'y'});
     assertEquals(3, com1.awaitQueued(3));
     assertEquals(3, in.available());
-    assertEquals(0xFE, (int) call(in::read));
+    assertEquals(0xFE, call(in::read));
     byte[] b = new byte[4];
-    assertEquals(2, (int) call(() -> in.read(b, 1, 3)));
+    assertEquals(2, call(() -> in.read(b, 1, 3)));
     assertArrayEquals(new byte[] {0, 'x', 'y', 0}, b);
-
     com1.port.setReadTimeout(300);
     long start = System.nanoTime();
-    ExecutionException timedOut = assertThrows(ExecutionException.class, () -> call(in::read));
-    assertTrue(timedOut.getCause() instanceof SocketTimeoutException, timedOut::toString);
+    Throwable timedOut = assertThrows(ExecutionException.class, () -> call(in::read)).getCause();
+    assertTrue(timedOut instanceof SocketTimeoutException, timedOut::toString);
     assertTrue(System.nanoTime() - start >= 290_000_000L, "timed out before its time");
     com1.modem.send(new byte[] {'z'});
-    assertEquals('z', (int) call(in::read), "the next read, within the time-out");
-
+    assertEquals('z', call(in::read), "the next read, within the time-out");
     in.close();
     com1.port.setReadTimeout(0);
-    FutureTask<Integer> waiting = inThread(in::read);
-    awaitIn("nativeRead");
+    FutureTask<Integer> read = waitingIn("nativeRead", in::read);
     assertTrue(com1.port.isOpen(), "closing the stream closed the port");
     assertTrue(com1.port.close());
-    assertEquals(-1, (int) waiting.get(DEADLINE.toMillis(), TimeUnit.MILLISECONDS));
+    assertEquals(-1, resultOf(read));
   }
 
-  /**
-   * Frames go out whole; on a line that stops taking them a write throws, saying how many bytes
-   * went out, and on a port that is not open. Closing the stream leaves the port open.
-   */
+  /** Frames go out whole; a write throws saying how many bytes went out when not all did. */
   @Test
   void theOutputStreamWritesFramesAndThrowsWhenNotAllWentOut() throws Throwable {
     OutputStream out = com1.port.getOutputStream();
@@ -90,38 +79,41 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     out.write(0x1FF);
     out.close();
     assertArrayEquals(new byte[] {1, 2, 3, (byte) 0xFF}, com1.modem.receive(4, DEADLINE));
-
     com1.modem.stopReading();
     byte[] frame = new byte[100]; // a limit of 2 s
-    ExecutionException shortWrite = assertThrows(ExecutionException.class, () -> call(() -> {
+    Throwable thrown = assertThrows(ExecutionException.class, () -> call(() -> {
       for (int calls = 0; calls < 100_000; calls++) {
         out.write(frame, 0, frame.length);
       }
-      return null;
-    }));
-    InterruptedIOException thrown = (InterruptedIOException) shortWrite.getCause();
-    assertTrue(thrown.bytesTransferred < frame.length, "bytesTransferred " + thrown.bytesTransferred);
-    assertTrue(thrown.getMessage().startsWith("only " + thrown.bytesTransferred + " of 100 "));
-
+      return 0;
+    })).getCause();
+    int sent = ((InterruptedIOException) thrown).bytesTransferred;
+    assertTrue(sent < 100 && thrown.getMessage().startsWith("only " + sent + " of 100 "), "" + sent);
     assertTrue(com1.port.close());
-    assertThrows(IOException.class, () -> out.write(frame, 0, 1));
+    assertThrows(IOException.class, () -> out.write(frame, 0, 1), "on a closed port");
   }
 
   /** The call's result; it runs on a thread of its own and must end within the deadline. */
-  private static <T> T call(Callable<T> call) throws Exception {
-    return inThread(call).get(DEADLINE.multipliedBy(2).toMillis(), TimeUnit.MILLISECONDS);
+  private static int call(Callable<Integer> call) throws Exception {
+    return resultOf(inThread(call));
   }
 
-  private static <T> FutureTask<T> inThread(Callable<T> call) {
-    FutureTask<T> task = new FutureTask<>(call);
+  private static int resultOf(FutureTask<Integer> call) throws Exception {
+    return call.get(DEADLINE.multipliedBy(2).toMillis(), TimeUnit.MILLISECONDS);
+  }
+
+  private static FutureTask<Integer> inThread(Callable<Integer> call) {
+    FutureTask<Integer> task = new FutureTask<>(call);
     Thread thread = new Thread(task, "call");
     thread.setDaemon(true);
     thread.start();
     return task;
   }
 
-  /** Waits until a thread "call" runs the named native: waiting for input there. */
-  private static void awaitIn(String nativeMethod) throws InterruptedException {
+  /** The call started on a thread of its own, once it waits for input in the named native. */
+  private static FutureTask<Integer> waitingIn(String nativeMethod, Callable<Integer> call)
+      throws InterruptedException {
+    FutureTask<Integer> task = inThread(call);
     long end = System.nanoTime() + DEADLINE.toNanos();
     while (Thread.getAllStackTraces().entrySet().stream().noneMatch(thread
         -> thread.getKey().getName().equals("call") && thread.getValue().length > 0
@@ -129,5 +121,6 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
       assertTrue(System.nanoTime() < end, "no call got into " + nativeMethod);
       Thread.sleep(5);
     }
+    return task;
   }
 }
