@@ -162,8 +162,8 @@ public class CESerialPort {
    * queued into b from off on, as read(byte[], int, int) does. Returns their number: 0 when none
    * arrived in time; -1 when the port is not open, the device has gone away or the port is closed
    * meanwhile (close ends the wait at once). timeoutMs 0 takes what is queued without waiting. A
-   * len of 0 returns 0 at once on an open port: it reads nothing and waits for nothing, since 0
-   * could not tell whether a byte came. Reads of one port take turns; the time counts from the
+   * len of 0 returns 0 at once on an open port, even while another read waits: it reads nothing
+   * and waits for nothing, since 0 could not tell whether a byte came. Reads of one port take turns; the time counts from the
    * call, and one whose turn comes after it has passed takes what is queued. Throws
    * NullPointerException for a null b, ArrayIndexOutOfBoundsException when off and len do not
    * describe a part of b and IllegalArgumentException for a negative timeoutMs, whether the port
@@ -180,6 +180,10 @@ public class CESerialPort {
       return -1;
     }
     try {
+      if (len == 0) {
+        // Nothing to read, so no turn to wait for: the library asks the driver nothing.
+        return nativeReadWithin(nativeHandle, b, off, 0, 0);
+      }
       synchronized (reading) {
         if (closing()) {
           return -1;

@@ -34,6 +34,7 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     assertTrue(System.nanoTime() - start >= 290_000_000L, "returned before its time was up");
     assertThrows(IllegalArgumentException.class, () -> com1.port.read(b, 0, 4, -1));
     FutureTask<Integer> read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 1, 3, 30_000));
+    assertEquals(0, call(() -> com1.port.read(b, 0, 0, 30_000)), "len 0 beside a waiting read");
     com1.modem.send(new byte[] {'a', 'b'});
     assertEquals(2, resultOf(read));
     assertArrayEquals(new byte[] {0, 'a', 'b', 0}, b);
