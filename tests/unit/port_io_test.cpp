@@ -233,6 +233,7 @@ TEST_F(PortIo, ADeadlineReadWaitsInTheDriverAndPutsTheDefaultTimeoutsBack) {
     ASSERT_EQ(platform.timeoutsSet.size(), 2u);
     EXPECT_EQ(std::memcmp(platform.timeoutsSet.data(), plans, sizeof plans), 0);
   }
+  platform.onCall = nullptr;
   platform.calls.clear();
   EXPECT_EQ(port->readBytesWithin(nullptr, 4, 250), -1);
   EXPECT_TRUE(platform.calls.empty());
