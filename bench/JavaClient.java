@@ -177,6 +177,33 @@ public final class JavaClient {
     return report.toString();
   }
 
+  /** How long a deadline read may wait: far longer than the device ever makes it wait. */
+  private static final int DEADLINE_MS = 30_000;
+
+  /** As wakeUps, each read with a deadline (CESerialPort.read(b, off, len, timeoutMs)). */
+  private static String deadlineWakeUps(TarveskLine line, long count) throws IOException {
+    byte[] one = new byte[1];
+    StringBuilder report = new StringBuilder();
+    for (long i = 0; i < count; ++i) {
+      if (line.port.read(one, 0, 1, DEADLINE_MS) != 1) {
+        throw new IOException("a deadline read ended without its byte");
+      }
+      report.append(System.nanoTime()).append(' ');
+    }
+    return report.toString();
+  }
+
+  /** As idleReadCpu, the read with a deadline. */
+  private static String idleDeadlineReadCpu(TarveskLine line, ThreadMXBean threads)
+      throws IOException {
+    byte[] one = new byte[1];
+    long before = threads.getCurrentThreadCpuTime();
+    if (line.port.read(one, 0, 1, DEADLINE_MS) != 1) {
+      throw new IOException("a deadline read ended without its byte");
+    }
+    return Long.toString(threads.getCurrentThreadCpuTime() - before);
+  }
+
   /** A call whose time is measured; what it returns or throws does not matter here. */
   private interface Call {
     void run() throws Exception;
@@ -281,6 +308,10 @@ public final class JavaClient {
           report = closeEndingARead((TarveskLine) line); // closes the line
         } else if (workload.equals("wake")) {
           report = wakeUps(line, count);
+        } else if (workload.equals("wake-within")) {
+          report = deadlineWakeUps((TarveskLine) line, count);
+        } else if (workload.equals("idle-within")) {
+          report = idleDeadlineReadCpu((TarveskLine) line, threads);
         } else if (workload.equals("bulk")) {
           report = bulkRead(line, count);
         } else if (workload.equals("writes")) {

@@ -182,6 +182,9 @@ struct Results {
   std::vector<double> bulkMiBps, writesPerSecond, tripMedianUs, idleCpuUs;
   std::vector<double> framesMiBps[kFrameSizes];
   std::vector<long long> tripNanos, wakeNanos, goneNanos, closeNanos, closeReadNanos;
+  // tarvesk's read with a deadline: its wake-ups, and its CPU while it waits.
+  std::vector<long long> deadlineWakeNanos;
+  std::vector<double> deadlineIdleCpuUs;
   CallTimes gone;
 };
 
@@ -355,6 +358,18 @@ void runRound(int round, Program *const (&programs)[3], Results (&results)[3], b
     results[2].closeNanos.push_back(report[0]);
     results[2].closeReadNanos.push_back(report[1]);
   }
+  // Only CESerialPort has a read with a deadline: as the plain read is woken
+  // and waits above, each time with a deadline far beyond the device's act.
+  std::vector<long long> sentAt;
+  const std::vector<long long> readAt = programs[2]->run(
+      "wake-within", kWakeUps, [&sentAt](int &master) { wakeReads(master, kWakeUps, sentAt); });
+  for (size_t k = 0; k < sentAt.size() && k < readAt.size(); ++k) {
+    results[2].deadlineWakeNanos.push_back(readAt[k] - sentAt[k]);
+  }
+  if (withIdle) {
+    results[2].deadlineIdleCpuUs.push_back(
+        1e-3 * programs[2]->run("idle-within", kIdleSeconds, serving(staySilent, kIdleSeconds))[0]);
+  }
 }
 
 // How far the rounds strayed from their median, as "-a% +b%".
@@ -497,6 +512,16 @@ void printWaitingReadTable(int rounds, Program *const (&programs)[3], const Resu
     std::printf("  %-10s the read that close ended had returned %s after close began\n",
                 programs[2]->name.c_str(), medianAndP99(results[2].closeReadNanos).c_str());
   }
+  if (!results[2].deadlineIdleCpuUs.empty()) {
+    std::printf(
+        "\n| %d rounds, tarvesk | wake-up of a waiting read | wake-up of a waiting read with a "
+        "deadline | CPU of a read waiting 3 s | CPU of a read with a deadline waiting 3 s |\n"
+        "|---|---|---|---|---|\n| median · 99th percentile; medians | %s | %s | %.0f µs | %.0f µs "
+        "|\n",
+        rounds, medianAndP99(results[2].wakeNanos).c_str(),
+        medianAndP99(results[2].deadlineWakeNanos).c_str(), median(results[2].idleCpuUs),
+        median(results[2].deadlineIdleCpuUs));
+  }
 }
 
 // Markdown, as the README's table has it; figures[0] is raw C, [1] the plain
@@ -591,9 +616,10 @@ int main(int argc, char **argv) {
   std::printf(
       "each round: %ld MiB in 64 KiB reads, %ld single-byte writes, %ld round trips, "
       "one read waiting %ld s, %ld reads woken by a byte, %d devices gone under a waiting read, "
-      "%d closes pending (tarvesk)\n%s; load average %s\n",
+      "%d closes pending (tarvesk), %ld reads with a deadline woken by a byte and one waiting "
+      "%ld s (tarvesk)\n%s; load average %s\n",
       kBulkBytes >> 20, kSingleWrites, kRoundTrips, kIdleSeconds, kWakeUps, kEndedReads,
-      kEndedReads,
+      kEndedReads, kWakeUps, kIdleSeconds,
       cpus.separate ? "the device on one CPU, the programs on the others" : "one CPU for all",
       loadAverage().c_str());
   Results warmUp[3];

@@ -15,7 +15,8 @@ import quorin.io.comm.CESerialPort;
  * message, read it back from the loopback at the far end, and close. scripts/demo.sh provides
  * COM1 (a pseudo-terminal made by socat) through TARVESK_PORTS.
  *
- * <p>Every wait has a deadline, so a missing echo ends the demo with an error instead of a hang.
+ * <p>Every wait has a deadline: the read-back reads with a time-out, so a missing echo ends the
+ * demo with a clear message instead of a hang.
  */
 public final class Demo {
   private static final long ECHO_DEADLINE_MS = 5000;
@@ -53,38 +54,33 @@ public final class Demo {
     return configured && echoed;
   }
 
-  private static boolean echo(CESerialPort port, String message) throws InterruptedException {
+  private static boolean echo(CESerialPort port, String message) {
     byte[] sent = message.getBytes(StandardCharsets.US_ASCII);
-    for (byte b : sent) {
-      port.write(b);
-    }
-    System.out.println("wrote \"" + message + "\" (" + sent.length + " bytes)");
+    int written = port.write(sent, 0, sent.length);
+    System.out.println("wrote \"" + message + "\" in one frame: " + written + " of " + sent.length
+        + " bytes went out");
 
-    // Wait for the whole echo to be queued, so that the reads below never block.
+    // Each read waits for what is left of the deadline, so a silent line ends the demo here.
     long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(ECHO_DEADLINE_MS);
-    int queued = port.available();
-    while (queued < sent.length && System.nanoTime() < deadline) {
-      Thread.sleep(10);
-      queued = port.available();
-    }
-    System.out.println("input queue: " + queued + " bytes");
-    if (queued < sent.length) {
-      System.out.println("the echo did not come back within " + ECHO_DEADLINE_MS + " ms");
-      return false;
-    }
-
     byte[] received = new byte[64];
     int count = 0;
     while (count < sent.length) {
-      int n = port.read(received, count, received.length - count);
+      long leftMs = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
+      int n = leftMs <= 0 ? 0 : port.read(received, count, received.length - count, (int) leftMs);
       if (n < 0) {
-        System.out.println("read failed");
+        System.out.println("read failed: the port closed or the device went away");
+        return false;
+      }
+      if (n == 0) {
+        System.out.println("the echo did not come back within " + ECHO_DEADLINE_MS + " ms: "
+            + count + " of " + sent.length + " bytes arrived; is the far end silent?");
         return false;
       }
       count += n;
     }
     String text = new String(received, 0, count, StandardCharsets.US_ASCII);
-    System.out.println("read back \"" + text + "\"; input queue now: " + port.available());
+    System.out.println("read back \"" + text + "\" (each read waiting at most for what was left "
+        + "of " + ECHO_DEADLINE_MS + " ms); input queue now: " + port.available());
     return text.equals(message);
   }
 

@@ -84,6 +84,30 @@ extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JN
   return count;
 }
 
+// As nativeRead, but the wait for the first byte ends after timeoutMs: 0
+// when nothing came. The port is the one handle stands for: no look-up.
+extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeReadWithin(
+    JNIEnv *env, jobject /*self*/, jlong handle, jbyteArray b, jint off, jint len, jint timeoutMs) {
+  NativeSerialPort *port = portAt(handle);
+  if (port == nullptr) {
+    return -1;
+  }
+  if (!rangeFits(env, b, off, len)) {
+    return -1;
+  }
+  if (timeoutMs < 0) {
+    raise(env, "java/lang/IllegalArgumentException", "negative time-out");
+    return -1;
+  }
+  ScratchBuffer scratch(std::min(len, kLargestRead));
+  const int count =
+      port->readBytesWithin(scratch.get(), scratch.size(), static_cast<DWORD>(timeoutMs));
+  if (count > 0) {
+    env->SetByteArrayRegion(b, off, count, reinterpret_cast<const jbyte *>(scratch.get()));
+  }
+  return count;
+}
+
 extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(JNIEnv *env,
                                                                                jobject self,
                                                                                jint value) {

@@ -198,9 +198,12 @@ static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 // Serial devices. CreateFileW opens a port by name ("COM1:", "COM1") or
 // absolute path, existing, for reading and writing, exclusively, synchronous.
 // SetCommState takes any speed and framing Linux can honour exactly, without
-// flow control and with DTR and RTS on. ReadFile returns at once with what is
-// buffered (the read time-outs MAXDWORD, 0, 0); WriteFile gives up at the
-// write time-outs. EscapeCommFunction raises DTR or RTS where the device has
+// flow control and with DTR and RTS on. SetCommTimeouts takes two read plans:
+// MAXDWORD, 0, 0, under which ReadFile returns at once with what is buffered,
+// and MAXDWORD, MAXDWORD, c (0 < c < MAXDWORD), under which a ReadFile that
+// finds nothing buffered waits up to c ms for a first byte and returns it with
+// what else is buffered then, or nothing; WriteFile gives up at the write
+// time-outs. EscapeCommFunction raises DTR or RTS where the device has
 // the lines (a pseudo-terminal has none). ClearCommError counts the input
 // queue alone. WaitCommEvent, for EV_RXCHAR, ends when the device polls
 // readable, which promises no input (another reader may take it first), when
@@ -208,7 +211,7 @@ static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep the Win32 layout");
 // event; a handle has one wait at a time). PurgeComm ends the transfers in
 // progress: PURGE_TXABORT a WriteFile waiting for room (it fails, with the
 // count it handed to the device, which still goes out), PURGE_RXABORT a
-// ReadFile waiting for input; it clears no queue. A call that fails leaves
+// ReadFile waiting for its first byte (it fails); it clears no queue. A call that fails leaves
 // errno saying why.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,

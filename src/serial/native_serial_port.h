@@ -28,6 +28,12 @@ class NativeSerialPort {
   // count of the bytes buffered. Returns their number (0 only for a count
   // of 0), or -1.
   int readBytes(BYTE *buffer, int count);
+  // Waits at most timeoutMs (0: not at all; at most MAXDWORD - 1) for a byte,
+  // then reads at most count of the bytes buffered. Returns their number, 0
+  // when none came in time or count is 0, or -1 when the port is closed, the
+  // read is cancelled or the driver fails. Not meant to run beside another
+  // read: the driver's read time-outs are changed for its one ReadFile.
+  int readBytesWithin(BYTE *buffer, int count, DWORD timeoutMs);
   // The next byte (0..255); -1 when the wait or read found nothing, -3 when
   // the read failed, -4 when the port is closed.
   int readByte();

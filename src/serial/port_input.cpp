@@ -17,6 +17,42 @@ constexpr DWORD kLongestSleepMs = 10;
 
 DWORD pauseAfter(DWORD pause) { return pause * 2 > kLongestPauseMs ? kLongestPauseMs : pause * 2; }
 
+// While it lives, the driver's ReadFile waits up to timeoutMs for its first
+// byte and returns it with whatever else is buffered (the read time-outs
+// MAXDWORD, MAXDWORD, timeoutMs); the port's defaults are put back after it on
+// every path. The write time-outs stay the defaults, as writes run beside the
+// read. A timeoutMs of 0 leaves the defaults, which return at once.
+class FirstByteWithin {
+ public:
+  FirstByteWithin(HANDLE handle, DWORD timeoutMs) : handle(handle) {
+    if (timeoutMs == 0) {
+      return;
+    }
+    COMMTIMEOUTS timeouts{};
+    NativeSerialPort::setDefaultTimeouts(timeouts);
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = timeoutMs < MAXDWORD ? timeoutMs : MAXDWORD - 1;
+    changed = SetCommTimeouts(handle, &timeouts) != FALSE;
+    failed = !changed;
+  }
+  ~FirstByteWithin() {
+    if (changed) {
+      COMMTIMEOUTS defaults{};
+      NativeSerialPort::setDefaultTimeouts(defaults);
+      SetCommTimeouts(handle, &defaults);
+    }
+  }
+  FirstByteWithin(const FirstByteWithin &) = delete;
+  FirstByteWithin &operator=(const FirstByteWithin &) = delete;
+
+  bool isSet() const { return !failed; }
+
+ private:
+  HANDLE handle;
+  bool changed = false;
+  bool failed = false;
+};
+
 }  // namespace
 
 // Returns true once the input queue holds a byte, false when the driver can
@@ -92,6 +128,43 @@ int NativeSerialPort::readBytes(BYTE *buffer, int count) {
     // a pause that grows while this repeats, so that a driver that counts
     // input it never hands out costs no processor time.
   }
+}
+
+// Bytes the driver hands over are returned even when the read was cancelled
+// meanwhile or failed after them: they have left its queue.
+int NativeSerialPort::readBytesWithin(BYTE *buffer, int count, DWORD timeoutMs) {
+  if (handle == INVALID_HANDLE_VALUE || ioCancelled) {
+    return -1;
+  }
+  if (count == 0) {
+    return 0;
+  }
+  if (timeoutMs == 0) {
+    // The queue is asked first, as by readBytes: a driver's read that should
+    // return at once may still wait when nothing is queued (Wine's does).
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle, &errors, &status)) {
+      return -1;
+    }
+    if (status.cbInQue == 0) {
+      return 0;
+    }
+  }
+  DWORD bytesRead = 0;
+  BOOL read = FALSE;
+  {
+    const FirstByteWithin plan(handle, timeoutMs);
+    if (!plan.isSet()) {
+      return -1;
+    }
+    read = ReadFile(handle, buffer, static_cast<DWORD>(count), &bytesRead, nullptr);
+  }
+  if (bytesRead > 0) {
+    return static_cast<int>(bytesRead);
+  }
+  // A driver may end a cancelled read as if its time had run out.
+  return !read || ioCancelled ? -1 : 0;
 }
 
 int NativeSerialPort::readByte() {

@@ -83,18 +83,25 @@ TEST_F(CommState, WhatCannotBeHonouredFailsAndChangesNothing) {
 }
 
 // Reads return at once with what is buffered; writes may have any limit.
-TEST_F(CommState, TimeoutsAreKeptAndOnlyReadsThatReturnAtOnceAreTaken) {
+// Reads that return at once, and reads that wait a while for a first byte.
+TEST_F(CommState, TimeoutsAreKeptAndOnlyTheTwoReadPlansAreTaken) {
+  COMMTIMEOUTS waiting{MAXDWORD, MAXDWORD, 1, 8, 9};
+  ASSERT_TRUE(SetCommTimeouts(port, &waiting));
   COMMTIMEOUTS wanted{MAXDWORD, 0, 0, 8, 9};
   ASSERT_TRUE(SetCommTimeouts(port, &wanted));
   for (COMMTIMEOUTS refused :
-       {COMMTIMEOUTS{0, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1, 0, 0},
-        COMMTIMEOUTS{MAXDWORD, 0, 100, 0, 0}, COMMTIMEOUTS{50, 0, 0, 0, 0}}) {
+       {COMMTIMEOUTS{0, 0, 0, 0, 0}, COMMTIMEOUTS{MAXDWORD, MAXDWORD, 0, 0, 0},
+        COMMTIMEOUTS{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0}, COMMTIMEOUTS{MAXDWORD, 5, 100, 0, 0},
+        COMMTIMEOUTS{MAXDWORD, 0, 100, 0, 0}, COMMTIMEOUTS{50, MAXDWORD, 100, 0, 0}}) {
     EXPECT_FALSE(SetCommTimeouts(port, &refused));
     EXPECT_EQ(errno, EINVAL);
   }
   COMMTIMEOUTS reported{};
   ASSERT_TRUE(GetCommTimeouts(port, &reported));
   EXPECT_TRUE(sameBytes(reported, wanted));
+  ASSERT_TRUE(SetCommTimeouts(port, &waiting));
+  ASSERT_TRUE(GetCommTimeouts(port, &reported));
+  EXPECT_TRUE(sameBytes(reported, waiting));
 }
 
 // A pty has no modem lines to raise; nothing else is an escape function here.

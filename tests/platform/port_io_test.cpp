@@ -10,6 +10,7 @@
 
 #include "bounded_call.h"
 #include "opened_port.h"
+#include "thread_cpu_time.h"
 
 namespace {
 
@@ -102,6 +103,59 @@ TEST_F(PortIo, AnAbortEndsAHeldWriteWithTheCountThatGoesOut) {
   EXPECT_LT(written, lots.size());
   EXPECT_EQ(pty.receive(written, 10s).size(), written);
   EXPECT_EQ(pty.receive(1, 200ms), "") << "more went out than the count says";
+}
+
+// Under the read time-outs MAXDWORD, MAXDWORD, c a read takes what is
+// buffered at once; with nothing buffered it waits asleep up to c ms for a
+// first byte, and succeeds with nothing once the time is up.
+TEST_F(PortIo, AReadWaitsForItsFirstByteUpToTheReadTimeout) {
+  useTimeouts({MAXDWORD, MAXDWORD, 300, 0, 0});
+  pty.send("ab");
+  BOOL result = FALSE;
+  EXPECT_EQ(readWithin(5s, 16, result), "ab");
+  const auto start = Clock::now();
+  EXPECT_EQ(readWithin(10s, 16, result), "");
+  EXPECT_TRUE(result) << "a read whose time ran out succeeds with nothing";
+  EXPECT_GE(Clock::now() - start, 290ms);
+
+  useTimeouts({MAXDWORD, MAXDWORD, 30000, 0, 0});
+  std::chrono::nanoseconds readCpu{};
+  BoundedCall read(
+      [&] {
+        const auto cpuBefore = threadCpuTime();
+        EXPECT_EQ(readWithin(20s, 16, result), "xyz");
+        readCpu = threadCpuTime() - cpuBefore;
+      },
+      [] {});
+  EXPECT_FALSE(read.endsWithin(500ms)) << "the read returned with nothing to read";
+  ASSERT_EQ(write(pty.master(), "xyz", 3), 3);  // pty.send() would wait for them to be queued
+  ASSERT_TRUE(read.endsWithin(10s)) << "the bytes did not end the wait";
+  EXPECT_LT(readCpu, 100ms) << "the wait spun instead of sleeping";
+}
+
+// PurgeComm's abort ends a waiting read (ECANCELED); one that came before the
+// read began does not. A device that goes ends it too (EIO).
+TEST_F(PortIo, AnAbortOrAGoneDeviceEndsAReadWaitingForItsFirstByte) {
+  useTimeouts({MAXDWORD, MAXDWORD, 60000, 0, 0});
+  ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
+  for (const int end : {ECANCELED, EIO}) {
+    BOOL result = TRUE;
+    int error = 0;
+    DWORD got = 0;
+    char buffer[8];
+    BoundedCall read(
+        [&] {
+          result = ReadFile(port, buffer, sizeof buffer, &got, nullptr);
+          error = errno;
+        },
+        [&] { pty.closeMaster(); });
+    EXPECT_FALSE(read.endsWithin(500ms)) << "the read did not wait";
+    end == EIO ? pty.closeMaster() : static_cast<void>(PurgeComm(port, PURGE_RXABORT));
+    ASSERT_TRUE(read.endsWithin(10s)) << "the read went on waiting";
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, end);
+    EXPECT_EQ(got, 0u);
+  }
 }
 
 // Another program may set VMIN to 0 on the device (its settings are shared by

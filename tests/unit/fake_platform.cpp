@@ -122,6 +122,7 @@ BOOL SetCommMask(HANDLE h, DWORD mask) {
 
 BOOL PurgeComm(HANDLE h, DWORD flags) {
   record("PurgeComm(" + std::to_string(flags) + ")");
+  state.readAborts += (flags & PURGE_RXABORT) != 0 ? 1 : 0;
   return fake::known(h);
 }
 
@@ -137,9 +138,10 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD events, OVERLAPPED *overlapped) {
 }
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, OVERLAPPED *overlapped) {
+  const unsigned abortsBefore = state.readAborts;
   record("ReadFile(" + std::to_string(count) + (overlapped ? ",overlapped)" : ")"));
   *read = 0;
-  if (!fake::known(h) || state.readFails) {
+  if (!fake::known(h) || state.readFails || state.readAborts != abortsBefore) {
     return FALSE;
   }
   const DWORD n = std::min<DWORD>(count, static_cast<DWORD>(state.input.size()));

@@ -44,7 +44,9 @@ struct Platform {
   // A wait that succeeds reports no event, as Wine's does on a pseudo-terminal.
   bool waitReportsNoEvent = false;
 
-  std::vector<BYTE> input;    // what ReadFile hands out, front first
+  std::vector<BYTE> input;  // what ReadFile hands out, front first
+  // A ReadFile during which PurgeComm aborts reads fails, as on Win32.
+  unsigned readAborts = 0;
   std::vector<BYTE> written;  // what WriteFile took
   // WriteFile takes at most this many bytes, as a line that stays full until
   // the time-out passes, and then fails, where writeFails, as when the device

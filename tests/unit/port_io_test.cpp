@@ -202,6 +202,64 @@ TEST_F(PortIo, ACancelEndsTheWaitingReadAndLaterReadsAndWritesUntilACloseFails) 
   }
 }
 
+// The driver waits for the first byte (MAXDWORD, MAXDWORD, c) in the one
+// ReadFile; the defaults are back after it whatever it brought. Once cancelled,
+// the port asks the driver nothing more.
+TEST_F(PortIo, ADeadlineReadWaitsInTheDriverAndPutsTheDefaultTimeoutsBack) {
+  const COMMTIMEOUTS plans[] = {{MAXDWORD, MAXDWORD, 250, 10, 1000}, {MAXDWORD, 0, 0, 10, 1000}};
+  const struct {
+    const char *what;
+    std::vector<BYTE> input;
+    bool fails, cancelled;
+    int result;
+  } reads[] = {{"bytes in time", {5, 6}, false, false, 2},
+               {"no byte in time", {}, false, false, 0},
+               {"a failed read", {}, true, false, -1},
+               {"a cancel during the wait", {}, false, true, -1}};
+  for (const auto &read : reads) {
+    SCOPED_TRACE(read.what);
+    platform.calls.clear();
+    platform.timeoutsSet.clear();
+    platform.input = read.input;
+    platform.readFails = read.fails;
+    platform.onCall = [&](const std::string &call) {
+      if (read.cancelled && call == "ReadFile(4)") port->cancelIo();
+    };
+    BYTE buffer[4] = {};
+    EXPECT_EQ(port->readBytesWithin(buffer, 4, 250), read.result);
+    EXPECT_EQ(buffer[1], read.result == 2 ? 6 : 0);
+    EXPECT_EQ(platform.calls[1], "ReadFile(4)");
+    EXPECT_EQ(platform.calls.back(), "SetCommTimeouts");
+    ASSERT_EQ(platform.timeoutsSet.size(), 2u);
+    EXPECT_EQ(std::memcmp(platform.timeoutsSet.data(), plans, sizeof plans), 0);
+  }
+  platform.onCall = nullptr;
+  platform.calls.clear();
+  EXPECT_EQ(port->readBytesWithin(nullptr, 4, 250), -1);
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+// No wait: the queue is counted first, and only what it holds is read. A
+// closed port or nothing to read: the driver is not asked. Time-outs it
+// refuses: no read.
+TEST_F(PortIo, ADeadlineReadOfZeroOrNothingLeavesTheTimeoutsAlone) {
+  BYTE buffer[2] = {};
+  EXPECT_EQ(closedPort()->readBytesWithin(buffer, 2, 100), -1);
+  platform.input = {1, 2, 3};
+  platform.queueReports = {{true, 3}, {true, 0}, {false, 0}};
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 2);
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), 0);
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, 0), -1) << "a queue that cannot be asked";
+  EXPECT_EQ(port->readBytesWithin(buffer, 0, 100), 0);
+  EXPECT_EQ(platform.calls,
+            (Strings{"ClearCommError", "ReadFile(2)", "ClearCommError", "ClearCommError"}));
+  platform.setTimeoutsFails = true;
+  EXPECT_EQ(port->readBytesWithin(buffer, 2, MAXDWORD), -1);
+  EXPECT_EQ(platform.calls.back(), "SetCommTimeouts");
+  EXPECT_EQ(platform.timeoutsSet.back().ReadTotalTimeoutConstant, MAXDWORD - 1)
+      << "MAXDWORD would mean no time-out at all";
+}
+
 TEST_F(PortIo, ReadByteReportsEachOutcomeWithItsOwnCode) {
   platform.queueReports = {{true, 1}};
   platform.input = {0xFF};

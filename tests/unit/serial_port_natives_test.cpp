@@ -214,6 +214,11 @@ jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
                                                            off, len);
 }
 
+jint readWithin(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len, jint timeoutMs) {
+  return Java_quorin_io_comm_CESerialPort_nativeReadWithin(env, self, testjvm::handleOf(self), b,
+                                                           off, len, timeoutMs);
+}
+
 TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
   openQuietly();
   jbyteArray b = filledArray(4, 0);
@@ -229,7 +234,14 @@ TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
     EXPECT_EQ(writeBytes(env, self, b, range.off, range.len), -1);
     EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
         << range.off << "," << range.len;
+    EXPECT_EQ(readWithin(env, self, b, range.off, range.len, 100), -1);
+    EXPECT_EQ(testjvm::takeException(), "java.lang.ArrayIndexOutOfBoundsException")
+        << range.off << "," << range.len;
   }
+  EXPECT_EQ(readWithin(env, self, nullptr, 0, 1, 100), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, -1), -1);
+  EXPECT_EQ(testjvm::takeException(), "java.lang.IllegalArgumentException");
   EXPECT_EQ(writeBytes(env, self, nullptr, 0, 1), -1);
   EXPECT_EQ(testjvm::takeException(), "java.lang.NullPointerException");
   EXPECT_TRUE(platform.calls.empty());  // the queue was never even asked, nothing sent
@@ -269,10 +281,12 @@ TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   Java_quorin_io_comm_CESerialPort_nativeWrite(env, self, 'x');
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   testjvm::setHandle(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
+  EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
   EXPECT_TRUE(platform.calls.empty());
 }

@@ -32,6 +32,62 @@ BOOL complete(HANDLE file, LPDWORD transferred, Start start) {
   return done;
 }
 
+// Win32's plan for a read that waits up to ReadTotalTimeoutConstant ms for its
+// first byte and returns it with whatever else is buffered.
+bool waitsForFirstByte(const COMMTIMEOUTS &plan) {
+  return plan.ReadIntervalTimeout == MAXDWORD && plan.ReadTotalTimeoutMultiplier == MAXDWORD &&
+         plan.ReadTotalTimeoutConstant > 0 && plan.ReadTotalTimeoutConstant < MAXDWORD;
+}
+
+// A read with a time-out of its own that ends with nothing ends as Win32 has
+// it, with success and a count of 0; Wine reports ERROR_TIMEOUT instead.
+BOOL readOf(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead) {
+  const BOOL done = complete(file, bytesRead, [&](LPOVERLAPPED own) {
+    return ::ReadFile(file, buffer, bytesToRead, nullptr, own);
+  });
+  return done || (GetLastError() == ERROR_TIMEOUT && *bytesRead == 0);
+}
+
+// The wait for a first byte, carried out with the plans Wine 8 honours too:
+// it takes MAXDWORD, MAXDWORD, c for an overlapped read as a limit of
+// MAXDWORD * count + c ms that ends only once the count is filled. So one
+// byte is read under a total time-out of c ms, which ends as soon as it
+// comes, and then what else is buffered, at once; the caller's plan is put
+// back after. An abort (PurgeComm, CancelIoEx) ends the wait as it would the
+// read.
+BOOL readFirstByteWithin(HANDLE file, BYTE *buffer, DWORD bytesToRead, DWORD &bytesRead,
+                         COMMTIMEOUTS plan) {
+  COMMTIMEOUTS firstByte = plan;
+  firstByte.ReadIntervalTimeout = 0;
+  firstByte.ReadTotalTimeoutMultiplier = 0;
+  if (!::SetCommTimeouts(file, &firstByte)) {
+    return FALSE;
+  }
+  DWORD first = 0;
+  BOOL done = readOf(file, buffer, 1, &first);
+  DWORD rest = 0;
+  DWORD errors = 0;
+  COMSTAT queue{};
+  // Only what the queue holds: Wine's read that returns at once waits all
+  // the same when nothing is queued. A failure here is the next read's to
+  // report: the first byte is read.
+  if (done && first == 1 && bytesToRead > 1 && ::ClearCommError(file, &errors, &queue) &&
+      queue.cbInQue > 0) {
+    COMMTIMEOUTS buffered = plan;
+    buffered.ReadTotalTimeoutMultiplier = 0;
+    buffered.ReadTotalTimeoutConstant = 0;
+    const DWORD wanted = queue.cbInQue < bytesToRead - 1 ? queue.cbInQue : bytesToRead - 1;
+    if (::SetCommTimeouts(file, &buffered) && !readOf(file, buffer + 1, wanted, &rest)) {
+      rest = 0;
+    }
+  }
+  const DWORD error = GetLastError();
+  ::SetCommTimeouts(file, &plan);
+  SetLastError(error);
+  bytesRead = first + rest;
+  return done;
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
@@ -46,9 +102,20 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
   if (overlapped != nullptr) {
     return ::ReadFile(file, buffer, bytesToRead, bytesRead, overlapped);
   }
-  return complete(file, bytesRead, [&](LPOVERLAPPED own) {
-    return ::ReadFile(file, buffer, bytesToRead, nullptr, own);
-  });
+  // Asked on every read, as the layer keeps nothing of its own: only the
+  // driver knows the plan in force.
+  COMMTIMEOUTS plan{};
+  DWORD count = 0;
+  const BOOL done =
+      bytesToRead > 0 && ::GetCommTimeouts(file, &plan) && waitsForFirstByte(plan)
+          ? readFirstByteWithin(file, static_cast<BYTE *>(buffer), bytesToRead, count, plan)
+          : complete(file, &count, [&](LPOVERLAPPED own) {
+              return ::ReadFile(file, buffer, bytesToRead, nullptr, own);
+            });
+  if (bytesRead != nullptr) {
+    *bytesRead = count;
+  }
+  return done;
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,

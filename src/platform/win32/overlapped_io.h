@@ -9,7 +9,9 @@
 // the Win32 function's arguments and, given no OVERLAPPED, starts the call
 // with one of its own and waits until it completes, so the caller sees a
 // synchronous call; given one, it is the system's call unchanged. Offsets are
-// 0, which suits devices with no file position, such as serial ports.
+// 0, which suits devices with no file position, such as serial ports. A
+// ReadFile under the read time-outs MAXDWORD, MAXDWORD, c (wait up to c ms for
+// a first byte) is carried out with plans Wine honours too.
 // platform/platform.h routes the core's calls of these names here.
 #include <windows.h>
 

@@ -122,6 +122,16 @@ int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
   return result;
 }
 
+int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
+  return read(vm, bytes, off, len, timeoutMs);
+}
+
+int SerialPort::read(Vm &thread, Object *bytes, int off, int len, int timeoutMs) {
+  Call call(*this, "nativeReadWithin", false, &thread);
+  return natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
+                                  static_cast<jbyteArray>(thread.ref(bytes)), off, len, timeoutMs);
+}
+
 void SerialPort::write(int value) {
   Entry entry(*this);
   if (entry) {

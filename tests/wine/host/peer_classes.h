@@ -39,6 +39,9 @@ class SerialPort {
   int read(Object *bytes, int off, int len);
   // The same, called on another thread through that thread's VM.
   int read(Vm &thread, Object *bytes, int off, int len);
+  // read(byte[], int, int, int): waits at most timeoutMs for the first byte.
+  int read(Object *bytes, int off, int len, int timeoutMs);
+  int read(Vm &thread, Object *bytes, int off, int len, int timeoutMs);
   void write(int value);
   int write(Object *bytes, int off, int len);
   int write(Vm &thread, Object *bytes, int off, int len);

@@ -307,8 +307,9 @@ void aReadTakesWhatIsQueued(Run &run) {
 class OnItsOwnThread {
  public:
   enum class Call { Read, Write };
-  OnItsOwnThread(SerialPort &port, Call call, const Bytes &contents)
-      : port(port), call(call), bytes(byteArray(vm, contents)) {
+  // A read with a deadline where timeoutMs is 0 or more.
+  OnItsOwnThread(SerialPort &port, Call call, const Bytes &contents, int timeoutMs = -1)
+      : port(port), call(call), timeoutMs(timeoutMs), bytes(byteArray(vm, contents)) {
     thread = CreateThread(nullptr, 0, &OnItsOwnThread::run, this, 0, nullptr);
     if (thread == nullptr) {
       Vm::fail("no thread for the call: error " + std::to_string(GetLastError()));
@@ -339,21 +340,24 @@ class OnItsOwnThread {
   static DWORD WINAPI run(LPVOID self) {
     auto &own = *static_cast<OnItsOwnThread *>(self);
     const int len = static_cast<int>(own.bytes->bytes.size());
-    own.result = own.call == Call::Read ? own.port.read(own.vm, own.bytes, 0, len)
-                                        : own.port.write(own.vm, own.bytes, 0, len);
+    own.result = own.call == Call::Write ? own.port.write(own.vm, own.bytes, 0, len)
+                 : own.timeoutMs < 0     ? own.port.read(own.vm, own.bytes, 0, len)
+                                         : own.port.read(own.vm, own.bytes, 0, len, own.timeoutMs);
     own.returnedAt = GetTickCount();
     return 0;
   }
 
   SerialPort &port;
   Call call;
+  int timeoutMs;
   Vm vm;
   Object *bytes;
   HANDLE thread = nullptr;
 };
 
 struct WaitingRead : OnItsOwnThread {
-  WaitingRead(SerialPort &port, int len) : OnItsOwnThread(port, Call::Read, Bytes(len)) {}
+  WaitingRead(SerialPort &port, int len, int timeoutMs = -1)
+      : OnItsOwnThread(port, Call::Read, Bytes(len), timeoutMs) {}
 };
 
 // On desktop Windows a synchronous handle would hold the calls of this thread
@@ -414,20 +418,24 @@ void aWriteTheLineHoldsGivesUp(Run &run) {
   port.close();
 }
 
-// close() ends a read that waits on a silent line instead of waiting for it.
+// close() ends a read that waits on a silent line instead of waiting for it,
+// and a read with a deadline long before its deadline.
 void closeEndsAWaitingRead(Run &run) {
-  SerialPort port(run.vm, run.natives);
-  port.open(u"COM1:");
-  WaitingRead read(port, 4);
-  Sleep(500);
-  expect(!read.returnedWithin(0), "read() waits on a silent line");
-  const DWORD start = GetTickCount();
-  expect(port.close(), "close() while a read waits");
-  read.join(10000);
-  say("  close() returned, and the read with it, " + std::to_string(read.returnedAt - start) +
-      " ms after close() began");
-  expectEqual(read.result, -1, "what the waiting read returned");
-  expectEqual(farState("COM1"), "closed", "the device after close()");
+  for (const int timeoutMs : {-1, 20000}) {
+    const std::string kind = timeoutMs < 0 ? "read()" : "a deadline read";
+    SerialPort port(run.vm, run.natives);
+    port.open(u"COM1:");
+    WaitingRead read(port, 4, timeoutMs);
+    Sleep(500);
+    expect(!read.returnedWithin(0), kind + " waits on a silent line");
+    const DWORD start = GetTickCount();
+    expect(port.close(), "close() while " + kind + " waits");
+    read.join(10000);
+    say("  close() returned, and " + kind + " with it, " + std::to_string(read.returnedAt - start) +
+        " ms after close() began");
+    expectEqual(read.result, -1, "what the waiting " + kind + " returned");
+    expectEqual(farState("COM1"), "closed", "the device after close()");
+  }
 }
 
 // close() ends a frame write that a far end which stopped reading holds, with
@@ -471,6 +479,31 @@ void aReadEndsWhenTheDeviceIsGone(Run &run) {
          "read() waited for the device to go, not " + std::to_string(waited) + " ms");
   expectEqual(port.available(), 0, "available() on the gone device");
   expect(port.close(), "close() on the gone device");
+}
+
+// A read with a deadline: the driver's read time-outs wait for the first
+// byte. The times are printed; only lower bounds are checked.
+void aDeadlineReadReturnsWhatCameOrZeroAtItsDeadline(Run &run) {
+  SerialPort port(run.vm, run.natives);
+  port.open(u"COM1:");
+  Object *bytes = byteArray(run.vm, Bytes(4, 9));
+  DWORD start = GetTickCount();
+  expectEqual(port.read(bytes, 0, 4, 2000), 0, "a deadline read on a silent line");
+  const DWORD silent = GetTickCount() - start;
+  expect(silent >= 1900, "the read waited for its deadline, not " + std::to_string(silent) + " ms");
+  expectEqual(farEnd("send-after COM1 500 a55a"), "ok", "the far end will send");
+  start = GetTickCount();
+  expectEqual(port.read(bytes, 1, 3, 20000), 2, "a deadline read whose bytes come first");
+  const DWORD woken = GetTickCount() - start;
+  expectEqual(contents(bytes), Bytes{9, 0xa5, 0x5a, 9}, "what it read");
+  expect(woken >= 400, "the read waited for the bytes, not " + std::to_string(woken) + " ms");
+  say("  the silent line's read returned after " + std::to_string(silent) +
+      " ms (deadline 2000 ms), the one woken by bytes sent 500 ms on after " +
+      std::to_string(woken) + " ms");
+  // Without a wait, and nothing queued: Wine's read under the plan that
+  // returns at once would wait.
+  expectEqual(port.read(bytes, 0, 4, 0), 0, "a read without a wait of nothing queued");
+  port.close();
 }
 
 // Discovery, from keys under HKLM\Drivers\Active made with `wine reg`.
@@ -604,6 +637,8 @@ const Scenario kScenarios[] = {
     {"data", "close ends a held frame write with the count that went out",
      closeEndsAHeldFrameWrite},
     {"data", "a read ends when the device is gone", aReadEndsWhenTheDeviceIsGone},
+    {"data", "a deadline read returns what came, or 0 at its deadline",
+     aDeadlineReadReturnsWhatCameOrZeroAtItsDeadline},
     {"discovery", "serial ports are listed in registry order", serialPortsAreListedInRegistryOrder},
     {"discovery", "an empty or missing list of drivers", anEmptyOrMissingListOfDrivers},
     {"discovery", "a missing or too long name is reported and skipped",

@@ -1,5 +1,7 @@
 package quorin.io.comm;
 
+import java.io.InputStream;
+import java.io.OutputStream;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.locks.LockSupport;
 import java.util.concurrent.locks.ReentrantLock;
@@ -81,6 +83,9 @@ public class CESerialPort {
    */
   private static final long RECANCEL_NANOS = 50_000_000L;
 
+  /** How long a read of the input stream waits for a byte; 0: without a limit. */
+  private volatile int readTimeoutMs;
+
   /**
    * Opens the named port (for example "COM1:"); isOpen tells whether it worked. Does nothing
    * while another open or a close of this object is under way. An object that is open already
@@ -158,6 +163,89 @@ public class CESerialPort {
     } finally {
       leave();
     }
+  }
+
+  /**
+   * Waits at most timeoutMs milliseconds for a byte to arrive, then stores up to len of the bytes
+   * queued into b from off on, as read(byte[], int, int) does. Returns their number: 0 when none
+   * arrived in time; -1 when the port is not open, the device has gone away or the port is closed
+   * meanwhile (close ends the wait at once). timeoutMs 0 takes what is queued without waiting. A
+   * len of 0 returns 0 at once on an open port, even while another read waits: it reads nothing
+   * and waits for nothing, since 0 could not tell whether a byte came. Reads of one port take turns; the time counts from the
+   * call, and one whose turn comes after it has passed takes what is queued. Throws
+   * NullPointerException for a null b, ArrayIndexOutOfBoundsException when off and len do not
+   * describe a part of b and IllegalArgumentException for a negative timeoutMs, whether the port
+   * is open or not; nothing is read then. With a library older than nativeReadWithin it throws
+   * UnsatisfiedLinkError.
+   */
+  public int read(byte[] b, int off, int len, int timeoutMs) {
+    checkRange(b, off, len);
+    if (timeoutMs < 0) {
+      throw new IllegalArgumentException("negative time-out: " + timeoutMs + " ms");
+    }
+    long deadline = System.nanoTime() + timeoutMs * 1_000_000L;
+    if (!enter()) {
+      return -1;
+    }
+    try {
+      if (len == 0) {
+        // Nothing to read, so no turn to wait for: the library asks the driver nothing.
+        return nativeReadWithin(nativeHandle, b, off, 0, 0);
+      }
+      synchronized (reading) {
+        if (closing()) {
+          return -1;
+        }
+        long leftNanos = deadline - System.nanoTime();
+        int waitMs =
+            leftNanos <= 0 ? 0 : (int) Math.min(timeoutMs, (leftNanos + 999_999) / 1_000_000);
+        // Handed the field as write(byte[], int, int) hands it: no look-up in the library.
+        return nativeReadWithin(nativeHandle, b, off, len, waitMs);
+      }
+    } finally {
+      leave();
+    }
+  }
+
+  /**
+   * A stream that reads from this port: read() and read(byte[], int, int) wait as read does, for
+   * at most the read time-out (setReadTimeout) if one is set, and return -1 once the port is not
+   * open or the device has gone away; available() is the port's. Closing the stream does not
+   * close the port, and the stream can still be read after it. Each call returns a new stream;
+   * reads of all of them take turns with the port's.
+   */
+  public InputStream getInputStream() {
+    return new PortInputStream(this);
+  }
+
+  /**
+   * A stream that writes to this port: write(byte[], int, int) hands the whole range to the
+   * driver in one piece, as write(byte[], int, int) of the port does, and throws an IOException
+   * when fewer bytes went out than asked (a java.io.InterruptedIOException whose bytesTransferred
+   * says how many did) or the port is not open; write(int) sends one byte the same way. Closing
+   * the stream does not close the port, and the stream can still be written after it.
+   */
+  public OutputStream getOutputStream() {
+    return new PortOutputStream(this);
+  }
+
+  /**
+   * Sets how long a read of the port's input streams waits for a byte before it throws
+   * java.net.SocketTimeoutException, consuming nothing, as a socket's does after setSoTimeout;
+   * 0 (the default) waits without a limit. Reads in progress keep the time-out they began with.
+   * The port's own read methods are not affected. Throws IllegalArgumentException for a
+   * negative timeoutMs.
+   */
+  public void setReadTimeout(int timeoutMs) {
+    if (timeoutMs < 0) {
+      throw new IllegalArgumentException("negative time-out: " + timeoutMs + " ms");
+    }
+    readTimeoutMs = timeoutMs;
+  }
+
+  /** The read time-out of the input streams in milliseconds; 0: none. */
+  public int getReadTimeout() {
+    return readTimeoutMs;
   }
 
   /**
@@ -351,4 +439,10 @@ public class CESerialPort {
    * whose nativeHandle is handle.
    */
   native int nativeWriteBytes(long handle, byte[] b, int off, int len);
+
+  /**
+   * Beyond the six natives too: read(byte[], int, int, int) on the port whose nativeHandle is
+   * handle, waiting at most timeoutMs for the first byte.
+   */
+  native int nativeReadWithin(long handle, byte[] b, int off, int len, int timeoutMs);
 }

@@ -7,29 +7,12 @@
 
 #include "platform/posix/linux/device_gone.h"
 #include "platform/posix/win32_calls/port_record.h"
+#include "platform/posix/win32_calls/wait_in_progress.h"
 
 using tarvesk_posix::PortRecord;
+using tarvesk_posix::WaitInProgress;
 
 namespace {
-
-// Claims the one wait a handle may have in progress, as on Win32.
-class WaitInProgress {
- public:
-  explicit WaitInProgress(PortRecord &port) : port(port), claimed(!port.waiting.exchange(true)) {}
-  ~WaitInProgress() {
-    if (claimed) {
-      port.waiting = false;
-    }
-  }
-  WaitInProgress(const WaitInProgress &) = delete;
-  WaitInProgress &operator=(const WaitInProgress &) = delete;
-
-  bool isClaimed() const { return claimed; }
-
- private:
-  PortRecord &port;
-  bool claimed;
-};
 
 // Whether a SetCommMask has come since changesAtStart. The wake-up is drained
 // before the count is read: a signal sent after that read stays for the next

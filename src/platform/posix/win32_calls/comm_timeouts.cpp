@@ -7,20 +7,32 @@ BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   if (port == nullptr) {
     return FALSE;
   }
-  *lpCommTimeouts = port->timeouts;
+  *lpCommTimeouts = port->timeouts.load();
   return TRUE;
 }
 
-// Reads return at once with what is buffered, so MAXDWORD, 0, 0 are the only
-// read time-outs taken; the write time-outs may be any.
+namespace {
+
+// The two read plans ReadFile carries out: MAXDWORD, 0, 0 returns at once
+// with what is buffered; MAXDWORD, MAXDWORD, c waits up to c ms for a first
+// byte if nothing is. The write time-outs may be any.
+bool readPlanTaken(const COMMTIMEOUTS &t) {
+  if (t.ReadIntervalTimeout != MAXDWORD) {
+    return false;
+  }
+  return (t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) ||
+         (t.ReadTotalTimeoutMultiplier == MAXDWORD && t.ReadTotalTimeoutConstant > 0 &&
+          t.ReadTotalTimeoutConstant < MAXDWORD);
+}
+
+}  // namespace
+
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  tarvesk_posix::PortRecord *port = tarvesk_posix::recordFor(
-      hFile, lpCommTimeouts != nullptr && lpCommTimeouts->ReadIntervalTimeout == MAXDWORD &&
-                 lpCommTimeouts->ReadTotalTimeoutMultiplier == 0 &&
-                 lpCommTimeouts->ReadTotalTimeoutConstant == 0);
+  tarvesk_posix::PortRecord *port =
+      tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr && readPlanTaken(*lpCommTimeouts));
   if (port == nullptr) {
     return FALSE;
   }
-  port->timeouts = *lpCommTimeouts;
+  port->timeouts.store(*lpCommTimeouts);
   return TRUE;
 }

@@ -12,6 +12,28 @@
 
 namespace tarvesk_posix {
 
+// The time-outs SetCommTimeouts last took. A deadline read changes the read
+// time-outs while writes run on other threads, which read the write ones:
+// each is stored on its own.
+class StoredTimeouts {
+ public:
+  COMMTIMEOUTS load() const {
+    return {readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
+  }
+  void store(const COMMTIMEOUTS &t) {
+    readInterval = t.ReadIntervalTimeout;
+    readMultiplier = t.ReadTotalTimeoutMultiplier;
+    readConstant = t.ReadTotalTimeoutConstant;
+    writeMultiplier = t.WriteTotalTimeoutMultiplier;
+    writeConstant = t.WriteTotalTimeoutConstant;
+  }
+
+ private:
+  // Reads return at once, writes have no limit.
+  std::atomic<DWORD> readInterval{MAXDWORD}, readMultiplier{0}, readConstant{0};
+  std::atomic<DWORD> writeMultiplier{0}, writeConstant{0};
+};
+
 // One open serial device. Owned by the handle: CreateFileW makes it,
 // CloseHandle frees it.
 struct PortRecord {
@@ -19,7 +41,7 @@ struct PortRecord {
   HandleKind tag = kTag;
   Tty tty;
   DCB dcb{};  // the settings last accepted, as GetCommState reports them
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // reads return at once, writes have no limit
+  StoredTimeouts timeouts;
   // SetCommMask may come from another thread while WaitCommEvent runs, and
   // ends that wait: it stores the mask, counts the change, and signals the
   // eventfd wakeFd, which the wait polls beside the device, when one is in
@@ -29,7 +51,8 @@ struct PortRecord {
   std::atomic<bool> waiting{false};
   int wakeFd = -1;
   // PurgeComm counts its aborts here and wakes the transfer that waits: a
-  // ReadFile through wakeFd, a WriteFile through writeWakeFd, which only
+  // ReadFile through wakeFd (it claims the wait in progress, as WaitCommEvent
+  // does), a WriteFile through writeWakeFd, which only
   // WriteFile polls, so that a reader and a writer waiting at once never take
   // each other's wake-up.
   std::atomic<unsigned int> rxAborts{0};
