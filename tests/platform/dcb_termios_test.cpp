@@ -1,12 +1,13 @@
 // The pure DCB <-> termios mapping: every framing value, without a device.
 #include <gtest/gtest.h>
 
-#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/line_settings.h"
+#include "platform/posix/win32_calls/dcb_termios.h"
 #include "serial/native_serial_port.h"
 
-using tarvesk_posix::dcbForTermios;
-using tarvesk_posix::termiosForDcb;
-using tarvesk_posix::TtySettings;
+using tarvesk_linux::TtySettings;
+using tarvesk_win32_calls::dcbForTermios;
+using tarvesk_win32_calls::termiosForDcb;
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST(DcbTermios, AnyRateBothWays) {
 }
 
 TEST(DcbTermios, RawModeKeepsSpeedFramingAndTheRest) {
-  const TtySettings raw = tarvesk_posix::rawTermios(cookedTermios());
+  const TtySettings raw = tarvesk_linux::rawTermios(cookedTermios());
   EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   EXPECT_EQ(raw.c_oflag & OPOST, 0u);
   EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | BRKINT | IMAXBEL | INPCK), 0u);

@@ -34,7 +34,7 @@ TEST(SerialDevice, LibraryOpenLeavesNineSixHundredEightNOneRawWithoutFlowControl
   cooked.c_iflag |= IXON | IXOFF | ICRNL;
   cooked.c_lflag |= ICANON | ECHO | ISIG;
   cooked.c_oflag |= OPOST;
-  ASSERT_TRUE(tarvesk_posix::writeTermios(pty.slave(), cooked));
+  ASSERT_TRUE(tarvesk_linux::writeTermios(pty.slave(), cooked));
 
   MessageLog log;
   {

@@ -10,11 +10,11 @@
 
 #include "platform/posix/linux/kernel_termios.h"
 
-using tarvesk_posix::TtySettings;
+using tarvesk_linux::TtySettings;
 
 inline TtySettings termiosOf(int fd) {
   TtySettings t{};
-  EXPECT_TRUE(tarvesk_posix::readTermios(fd, t));
+  EXPECT_TRUE(tarvesk_linux::readTermios(fd, t));
   return t;
 }
 

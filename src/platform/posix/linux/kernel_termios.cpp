@@ -11,7 +11,7 @@
 
 #include "platform/posix/linux/kernel_termios.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -119,4 +119,4 @@ bool writeTermios(int fd, const TtySettings &settings) {
   return ioctl(fd, TCSETS, &classic) == 0;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -5,7 +5,7 @@
 // this one name the flags as <termios.h> does (glibc's values are the kernel's).
 #include <type_traits>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 // termios2, with the speed as rates in bits per second only: c_cflag carries
 // no speed code (those are kernel_termios.cpp's business). The types are
@@ -30,4 +30,4 @@ static_assert(std::has_unique_object_representations_v<TtySettings>,
 bool readTermios(int fd, TtySettings &settings);
 bool writeTermios(int fd, const TtySettings &settings);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -4,10 +4,10 @@
 // TARVESK_MESSAGE_LOG when that is set and can be written.
 #include <string>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 // Writes line (ending in '\n') whole, so that lines written at the same time
 // never interleave.
 void writeMessageLine(const std::string &line);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux
