@@ -223,7 +223,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
                  << "/" << int{wanted.Parity} << "/" << int{wanted.StopBits});
     DCB reportedBefore{};
     ASSERT_TRUE(GetCommState(port, &reportedBefore));
-    const TtySettings heldBefore = termiosOf(pty.slave());
+    const TtySettings heldBefore = ttySettingsOf(pty.slave());
 
     DCB given = wanted;
     const BOOL result = SetCommState(port, &given);
@@ -233,7 +233,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
 
     DCB reported{};
     ASSERT_TRUE(GetCommState(port, &reported));
-    const TtySettings held = termiosOf(pty.slave());
+    const TtySettings held = ttySettingsOf(pty.slave());
     if (result) {
       ++taken;
       DCB expected = wanted;

@@ -103,7 +103,7 @@ TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {
 
 }  // namespace
 
-TtySettings rawTermios(const TtySettings &current) {
+TtySettings rawTtySettings(const TtySettings &current) {
   TtySettings raw = current;
   // No break, parity check or mark, strip, CR/NL or case translation on input,
   // and no software flow control.
@@ -144,10 +144,10 @@ std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &
     errno = EINVAL;
     return std::nullopt;
   }
-  const bool set = writeTermios(tty.fd, wanted);
+  const bool set = writeTtySettings(tty.fd, wanted);
   const int setError = errno;
   TtySettings held{};
-  const bool readBack = readTermios(tty.fd, held);
+  const bool readBack = readTtySettings(tty.fd, held);
   if (set && readBack && holdsSettings(held, wanted)) {
     return wanted;
   }
@@ -157,7 +157,8 @@ std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &
     return std::nullopt;
   }
   const TtySettings framed = withPseudoTerminalFraming(wanted);
-  if (writeTermios(tty.fd, framed) && readTermios(tty.fd, held) && holdsSettings(held, framed)) {
+  if (writeTtySettings(tty.fd, framed) && readTtySettings(tty.fd, held) &&
+      holdsSettings(held, framed)) {
     return framed;
   }
   return std::nullopt;

@@ -13,7 +13,7 @@ namespace tarvesk_linux {
 // current in raw mode: bytes pass unchanged both ways, no echo, no signals,
 // modem status lines ignored, receiver on. Speed, framing and hardware flow
 // control stay as they are.
-TtySettings rawTermios(const TtySettings &current);
+TtySettings rawTtySettings(const TtySettings &current);
 
 // How an 8250-family UART makes its rates: baud_base / divisor, with the
 // setserial flags that make it run another rate when 38400 is asked for.

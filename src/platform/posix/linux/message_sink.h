@@ -1,5 +1,6 @@
 #pragma once
 
+// The Linux platform's word for what it tells the user is "message".
 // Where the library's messages for the user go: stderr, or the file named by
 // TARVESK_MESSAGE_LOG when that is set and can be written.
 #include <string>

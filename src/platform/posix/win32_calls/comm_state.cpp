@@ -26,7 +26,7 @@ bool raiseModemLines(int fd, const DCB &dcb) {
 }
 
 void restore(int fd, const TtySettings &before, bool hasModemLines, int linesBefore) {
-  tarvesk_linux::writeTermios(fd, before);
+  tarvesk_linux::writeTtySettings(fd, before);
   if (hasModemLines) {
     // Only raised: lowering those that were low restores them.
     tarvesk_linux::changeModemLines(fd, (TIOCM_DTR | TIOCM_RTS) & ~linesBefore, false);
@@ -57,7 +57,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return FALSE;
   }
   TtySettings before{};
-  if (!tarvesk_linux::readTermios(port->tty.fd, before)) {
+  if (!tarvesk_linux::readTtySettings(port->tty.fd, before)) {
     return FALSE;
   }
   int linesBefore = 0;
@@ -65,7 +65,7 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
   if (!hasModemLines && errno != ENOTTY && errno != EINVAL) {
     return FALSE;  // the device did not answer at all
   }
-  const std::optional<TtySettings> wanted = tarvesk_win32_calls::termiosForDcb(
+  const std::optional<TtySettings> wanted = tarvesk_win32_calls::ttySettingsForDcb(
       *lpDCB, before, !hasModemLines || (linesBefore & TIOCM_DTR) != 0,
       !hasModemLines || (linesBefore & TIOCM_RTS) != 0);
   if (!wanted) {

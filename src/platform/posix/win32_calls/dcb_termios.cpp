@@ -22,7 +22,7 @@ BYTE byteSizeOf(tcflag_t cflag) {
   return static_cast<BYTE>(5 + (code - std::begin(kSizeCodes)));
 }
 
-// The handshake fields, which the device's DCB (dcbForTermios) reports.
+// The handshake fields, which the device's DCB (dcbForTtySettings) reports.
 bool sameHandshake(const DCB &a, const DCB &b) {
   return a.fOutxCtsFlow == b.fOutxCtsFlow && a.fDtrControl == b.fDtrControl &&
          a.fRtsControl == b.fRtsControl;
@@ -66,12 +66,12 @@ bool canHonour(const DCB &dcb, const DCB &held) {
 
 }  // namespace
 
-std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &current, bool dtrOn,
-                                         bool rtsOn) {
-  if (!canHonour(dcb, dcbForTermios(current, dtrOn, rtsOn))) {
+std::optional<TtySettings> ttySettingsForDcb(const DCB &dcb, const TtySettings &current, bool dtrOn,
+                                             bool rtsOn) {
+  if (!canHonour(dcb, dcbForTtySettings(current, dtrOn, rtsOn))) {
     return std::nullopt;
   }
-  TtySettings wanted = tarvesk_linux::rawTermios(current);
+  TtySettings wanted = tarvesk_linux::rawTtySettings(current);
 
   wanted.c_cflag &= ~kLineBits;
   wanted.c_ospeed = dcb.BaudRate;
@@ -109,7 +109,7 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
   return wanted;
 }
 
-DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
+DCB dcbForTtySettings(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = settings.c_ospeed;

@@ -102,7 +102,7 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
   TtySettings current{};
-  if (!tarvesk_linux::readTermios(device.fd, current)) {
+  if (!tarvesk_linux::readTtySettings(device.fd, current)) {
     errno = ENOTTY;  // a file, a pipe, anything but a tty
     return INVALID_HANDLE_VALUE;
   }
@@ -138,10 +138,10 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
 
-  const TtySettings raw = tarvesk_linux::rawTermios(current);
+  const TtySettings raw = tarvesk_linux::rawTtySettings(current);
   TtySettings held{};
-  if (!tarvesk_linux::writeTermios(device.fd, raw) ||
-      !tarvesk_linux::readTermios(device.fd, held)) {
+  if (!tarvesk_linux::writeTtySettings(device.fd, raw) ||
+      !tarvesk_linux::readTtySettings(device.fd, held)) {
     return INVALID_HANDLE_VALUE;
   }
   int lines = 0;
@@ -153,8 +153,8 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
   port->tty.isPseudoTerminal = isPseudoTerminalSlave(device.fd);
-  port->dcb = tarvesk_win32_calls::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
-                                                 !hasModemLines || (lines & TIOCM_RTS) != 0);
+  port->dcb = tarvesk_win32_calls::dcbForTtySettings(
+      held, !hasModemLines || (lines & TIOCM_DTR) != 0, !hasModemLines || (lines & TIOCM_RTS) != 0);
   port->tty.fd = device.release();
   port->wakeFd = wake.release();
   port->writeWakeFd = writeWake.release();
@@ -163,7 +163,7 @@ HANDLE openDevice(const std::string &path) {
 
 // The user sees "Unable to open the port" and nothing else from Win32; the
 // line before it says which device and why, from what is known now.
-void reportOpenFailure(LPCWSTR name, const std::string &path, int error) {
+void writeOpenFailureMessage(LPCWSTR name, const std::string &path, int error) {
   try {
     tarvesk_linux::writeMessageLine(
         tarvesk_linux::openFailureLine(tarvesk_linux::toUtf8(name), path, error));
@@ -175,8 +175,8 @@ void reportOpenFailure(LPCWSTR name, const std::string &path, int error) {
 }  // namespace
 
 // Opens a device the one way the library does: an existing one, for reading
-// and writing, for exclusive use, synchronous. A failure is reported with its
-// cause, except for arguments the library never passes.
+// and writing, for exclusive use, synchronous. A failure's cause is written
+// as a message, except for arguments the library never passes.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
@@ -191,7 +191,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const HANDLE port = path.empty() ? INVALID_HANDLE_VALUE : openDevice(path);
   if (port == INVALID_HANDLE_VALUE) {
     const int error = path.empty() ? ENOENT : errno;
-    reportOpenFailure(lpFileName, path, error);
+    writeOpenFailureMessage(lpFileName, path, error);
     errno = error;
   }
   return port;
