@@ -93,14 +93,6 @@ bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
   return holdsSettings(heldWithWantedFraming, wanted);
 }
 
-// wanted with 8 data bits and no parity: what a pseudo-terminal can hold.
-TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {
-  TtySettings framed = wanted;
-  framed.c_cflag &= ~kFramingBits;
-  framed.c_cflag |= CS8;
-  return framed;
-}
-
 }  // namespace
 
 TtySettings rawTtySettings(const TtySettings &current) {
@@ -156,7 +148,8 @@ std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &
   if (!tty.isPseudoTerminal || !framingRefused) {
     return std::nullopt;
   }
-  const TtySettings framed = withPseudoTerminalFraming(wanted);
+  TtySettings framed = wanted;  // 8 data bits and no parity: what a pseudo-terminal can hold
+  framed.c_cflag = (framed.c_cflag & ~kFramingBits) | CS8;
   if (writeTtySettings(tty.fd, framed) && readTtySettings(tty.fd, held) &&
       holdsSettings(held, framed)) {
     return framed;

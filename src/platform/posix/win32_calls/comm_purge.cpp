@@ -8,8 +8,7 @@
 // the transfers in progress.
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   constexpr DWORD kAborts = PURGE_TXABORT | PURGE_RXABORT;
-  tarvesk_win32_calls::PortRecord *port =
-      tarvesk_win32_calls::recordFor(hFile, dwFlags != 0 && (dwFlags & ~kAborts) == 0);
+  auto *port = tarvesk_win32_calls::recordFor(hFile, dwFlags != 0 && (dwFlags & ~kAborts) == 0);
   if (port == nullptr) {
     return FALSE;
   }

@@ -8,8 +8,7 @@
 // input. Only the input queue is counted: the error word, the hold flags and
 // the output queue are 0.
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  tarvesk_win32_calls::PortRecord *port =
-      tarvesk_win32_calls::recordFor(hFile, lpErrors != nullptr && lpStat != nullptr);
+  auto *port = tarvesk_win32_calls::recordFor(hFile, lpErrors != nullptr && lpStat != nullptr);
   if (port == nullptr) {
     return FALSE;
   }

@@ -2,8 +2,7 @@
 #include "platform/posix/win32_calls/port_record.h"
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  const tarvesk_win32_calls::PortRecord *port =
-      tarvesk_win32_calls::recordFor(hFile, lpCommTimeouts != nullptr);
+  const auto *port = tarvesk_win32_calls::recordFor(hFile, lpCommTimeouts != nullptr);
   if (port == nullptr) {
     return FALSE;
   }

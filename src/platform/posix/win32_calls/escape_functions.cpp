@@ -5,8 +5,7 @@
 // SETDTR and SETRTS; fails where the device has no modem lines (a
 // pseudo-terminal).
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  const tarvesk_win32_calls::PortRecord *port =
-      tarvesk_win32_calls::recordFor(hFile, dwFunc == SETDTR || dwFunc == SETRTS);
+  const auto *port = tarvesk_win32_calls::recordFor(hFile, dwFunc == SETDTR || dwFunc == SETRTS);
   if (port == nullptr) {
     return FALSE;
   }

@@ -15,6 +15,9 @@
 #include "platform/posix/linux/utf_conversion.h"
 #include "platform/posix/win32_calls/handle_tag.h"
 
+using tarvesk_win32_calls::HandleKind;
+using tarvesk_win32_calls::recordBehind;
+
 namespace {
 
 enum class KeyKind { kActiveDrivers, kPort };
@@ -25,9 +28,8 @@ enum class KeyKind { kActiveDrivers, kPort };
 // key keeps the port names as they were when it was opened, so that indices
 // stay stable while the caller enumerates; a port key keeps its "Name" value.
 struct HKEY__ {
-  static constexpr tarvesk_win32_calls::HandleKind kTag =
-      tarvesk_win32_calls::HandleKind::kRegistryKey;
-  tarvesk_win32_calls::HandleKind tag = kTag;
+  static constexpr HandleKind kTag = HandleKind::kRegistryKey;
+  HandleKind tag = kTag;
   KeyKind kind = KeyKind::kActiveDrivers;
   std::vector<std::u16string> subkeys;
   std::u16string nameValue;
@@ -37,8 +39,7 @@ namespace {
 
 // A key this layer made, of the given kind; null for anything else.
 HKEY__ *ownKey(HKEY key, KeyKind kind) {
-  HKEY__ *own =
-      key == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_win32_calls::recordBehind<HKEY__>(key);
+  HKEY__ *own = key == HKEY_LOCAL_MACHINE ? nullptr : recordBehind<HKEY__>(key);
   return own != nullptr && own->kind == kind ? own : nullptr;
 }
 
@@ -166,8 +167,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 }
 
 LONG RegCloseKey(HKEY hKey) {
-  HKEY__ *key =
-      hKey == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_win32_calls::recordBehind<HKEY__>(hKey);
+  HKEY__ *key = hKey == HKEY_LOCAL_MACHINE ? nullptr : recordBehind<HKEY__>(hKey);
   if (key == nullptr) {
     return ERROR_INVALID_HANDLE;
   }
