@@ -85,10 +85,11 @@ extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeRead(JN
 }
 
 // As nativeRead, but the wait for the first byte ends after timeoutMs: 0
-// when nothing came. The port is the one handle stands for: no look-up.
+// when nothing came. The port is the one portAddress stands for: no look-up.
 extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeReadWithin(
-    JNIEnv *env, jobject /*self*/, jlong handle, jbyteArray b, jint off, jint len, jint timeoutMs) {
-  NativeSerialPort *port = portAt(handle);
+    JNIEnv *env, jobject /*self*/, jlong portAddress, jbyteArray b, jint off, jint len,
+    jint timeoutMs) {
+  NativeSerialPort *port = portAt(portAddress);
   if (port == nullptr) {
     return -1;
   }
@@ -120,8 +121,8 @@ extern "C" JNIEXPORT void JNICALL Java_quorin_io_comm_CESerialPort_nativeWrite(J
 // The frame is copied out of the array, never used in place: the write may
 // wait for its whole time-out, and the VM must not be held up meanwhile.
 extern "C" JNIEXPORT jint JNICALL Java_quorin_io_comm_CESerialPort_nativeWriteBytes(
-    JNIEnv *env, jobject /*self*/, jlong handle, jbyteArray b, jint off, jint len) {
-  NativeSerialPort *port = portAt(handle);
+    JNIEnv *env, jobject /*self*/, jlong portAddress, jbyteArray b, jint off, jint len) {
+  NativeSerialPort *port = portAt(portAddress);
   if (port == nullptr) {
     return -1;
   }

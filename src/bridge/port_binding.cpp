@@ -21,19 +21,19 @@ NativeSerialPort *lookupPort(JNIEnv *env, jobject self) {
   return portAt(env->GetLongField(self, field));
 }
 
-NativeSerialPort *portAt(jlong value) {
-  if (value == kNeverOpened || value == kClosed) {
+NativeSerialPort *portAt(jlong portAddress) {
+  if (portAddress == kNeverOpened || portAddress == kClosed) {
     return nullptr;
   }
   // On a 32-bit platform the address is the low half of the stored value.
-  return reinterpret_cast<NativeSerialPort *>(static_cast<std::intptr_t>(value));
+  return reinterpret_cast<NativeSerialPort *>(static_cast<std::intptr_t>(portAddress));
 }
 
-bool storePort(JNIEnv *env, jobject self, jlong value) {
+bool storePort(JNIEnv *env, jobject self, jlong portAddress) {
   jfieldID field = nativeHandleField(env, self);
   if (field == nullptr) {
     return false;
   }
-  env->SetLongField(self, field, value);
+  env->SetLongField(self, field, portAddress);
   return true;
 }

@@ -11,7 +11,7 @@ constexpr DWORD kSubkeyNameUnits = 260;
 constexpr DWORD kNameValueBytes = 42;
 constexpr DWORD kNameValueUnits = kNameValueBytes / sizeof(WCHAR);
 // The longest text, with a code of -2147483648, takes 72 units.
-constexpr std::size_t kMessageUnits = 80;
+constexpr std::size_t kErrorTextUnits = 80;
 
 // A JNI local reference, handed back to the VM when the holder goes, so that
 // a long list never fills the native frame's small table of references.
@@ -60,8 +60,8 @@ class OpenKey {
   HKEY key = nullptr;
 };
 
-void reportFailure(LPCWSTR format, LONG code, int line, LPCWSTR caption) {
-  WCHAR text[kMessageUnits];
+void showRegistryError(LPCWSTR format, LONG code, int line, LPCWSTR caption) {
+  WCHAR text[kErrorTextUnits];
   wsprintfW(text, format, static_cast<int>(code), line);
   showError(text, caption);
 }
@@ -98,18 +98,18 @@ bool addSerialPort(JNIEnv *env, jobject vector, jmethodID addElement, HKEY activ
   OpenKey driver;
   LONG result = RegOpenKeyExW(activeDrivers, subkeyName, 0, KEY_QUERY_VALUE, driver.receive());
   if (result != ERROR_SUCCESS) {
-    reportFailure(TEXT("Error: Unable to open key, RegOpenKey = %d, Line = %d"), result, 130,
-                  TEXT("Oops"));
+    showRegistryError(TEXT("Error: Unable to open key, RegOpenKey = %d, Line = %d"), result, 130,
+                      TEXT("Oops"));
     return true;
   }
   WCHAR value[kNameValueUnits] = {};
   DWORD size = kNameValueBytes;
   result = RegQueryValueExW(driver.get(), TEXT("Name"), nullptr, nullptr,
                             reinterpret_cast<LPBYTE>(value), &size);
-  driver.close();  // not held open while a message waits for the user, nor across JNI calls
+  driver.close();  // not held open while an error waits for the user, nor across JNI calls
   if (result != ERROR_SUCCESS) {
-    reportFailure(TEXT("Error: Unable to query value, RegQueryValueEx = %d, Line = %d"), result,
-                  148, TEXT("Oops"));
+    showRegistryError(TEXT("Error: Unable to query value, RegQueryValueEx = %d, Line = %d"), result,
+                      148, TEXT("Oops"));
     return true;
   }
   const WCHAR *serialPrefix = TEXT("COM");
@@ -153,8 +153,8 @@ extern "C" JNIEXPORT jobject JNICALL Java_quorin_io_comm_CECommDriver_findSerial
     return nullptr;
   }
   if (result != ERROR_SUCCESS) {
-    reportFailure(TEXT("Error: Unable to open key, RegOpenKey = %d, Line = %d"), result, 95,
-                  TEXT("Woops."));
+    showRegistryError(TEXT("Error: Unable to open key, RegOpenKey = %d, Line = %d"), result, 95,
+                      TEXT("Woops."));
     return nullptr;
   }
 

@@ -42,7 +42,7 @@ TEST_F(CommState, PseudoTerminalAcceptsEveryFramingAndHoldsSpeedAndStopBits) {
         DCB reported{};
         ASSERT_TRUE(GetCommState(port, &reported));
         EXPECT_TRUE(sameBytes(reported, wanted));
-        const TtySettings t = termiosOf(pty.slave());
+        const TtySettings t = ttySettingsOf(pty.slave());
         EXPECT_EQ(t.c_ospeed, wanted.BaudRate);
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), CS8);

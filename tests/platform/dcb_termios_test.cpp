@@ -1,12 +1,13 @@
 // The pure DCB <-> termios mapping: every framing value, without a device.
 #include <gtest/gtest.h>
 
-#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/linux/line_settings.h"
+#include "platform/posix/win32_calls/dcb_termios.h"
 #include "serial/native_serial_port.h"
 
-using tarvesk_posix::dcbForTermios;
-using tarvesk_posix::termiosForDcb;
-using tarvesk_posix::TtySettings;
+using tarvesk_linux::TtySettings;
+using tarvesk_win32_calls::dcbForTtySettings;
+using tarvesk_win32_calls::ttySettingsForDcb;
 
 namespace {
 
@@ -20,7 +21,7 @@ DCB plainDcb() {
 
 // A terminal as a login shell leaves it: cooked, echoing, 7E1 at 19200 with
 // parity checked.
-TtySettings cookedTermios() {
+TtySettings cookedTtySettings() {
   TtySettings t{};
   t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT | INPCK;
   t.c_oflag = OPOST | ONLCR;
@@ -45,7 +46,7 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
         dcb.Parity = parity;
         dcb.StopBits = stop;
         dcb.fParity = 1;
-        const auto t = termiosForDcb(dcb, cookedTermios());
+        const auto t = ttySettingsForDcb(dcb, cookedTtySettings());
         const bool possible = stop == ONESTOPBIT || (stop == ONE5STOPBITS) == (size == 5);
         ASSERT_EQ(t.has_value(), possible);
         if (!possible) continue;
@@ -57,7 +58,7 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
         EXPECT_EQ((t->c_cflag & CSTOPB) != 0, stop != ONESTOPBIT);
         // A byte with a parity error is delivered as received: not checked, marked or stripped.
         EXPECT_EQ(t->c_iflag & (INPCK | PARMRK | ISTRIP), 0u);
-        const DCB back = dcbForTermios(*t, true, true);
+        const DCB back = dcbForTtySettings(*t, true, true);
         EXPECT_EQ(back.ByteSize, size);
         EXPECT_EQ(back.Parity, parity);
         EXPECT_EQ(back.StopBits, stop);
@@ -67,12 +68,12 @@ TEST(DcbTermios, EveryDataBitsParityAndStopBitsValue) {
 }
 
 TEST(DcbTermios, LeavingMarkOrSpaceParityClearsCmspar) {
-  TtySettings mark = cookedTermios();
+  TtySettings mark = cookedTtySettings();
   mark.c_cflag |= PARENB | PARODD | CMSPAR;
   DCB dcb = plainDcb();
   for (BYTE parity : {NOPARITY, EVENPARITY, ODDPARITY}) {
     dcb.Parity = parity;
-    const auto t = termiosForDcb(dcb, mark);
+    const auto t = ttySettingsForDcb(dcb, mark);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->c_cflag & CMSPAR, 0u) << "parity " << int{parity};
   }
@@ -82,16 +83,16 @@ TEST(DcbTermios, AnyRateBothWays) {
   DCB dcb = plainDcb();
   for (DWORD rate : {110, 115200, 14400, 250000}) {
     dcb.BaudRate = rate;
-    const auto t = termiosForDcb(dcb, cookedTermios());
+    const auto t = ttySettingsForDcb(dcb, cookedTtySettings());
     ASSERT_TRUE(t);
     EXPECT_EQ(t->c_ospeed, rate);
     EXPECT_EQ(t->c_ispeed, rate);
-    EXPECT_EQ(dcbForTermios(*t, true, true).BaudRate, rate);
+    EXPECT_EQ(dcbForTtySettings(*t, true, true).BaudRate, rate);
   }
 }
 
 TEST(DcbTermios, RawModeKeepsSpeedFramingAndTheRest) {
-  const TtySettings raw = tarvesk_posix::rawTermios(cookedTermios());
+  const TtySettings raw = tarvesk_linux::rawTtySettings(cookedTtySettings());
   EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   EXPECT_EQ(raw.c_oflag & OPOST, 0u);
   EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | BRKINT | IMAXBEL | INPCK), 0u);
@@ -100,7 +101,7 @@ TEST(DcbTermios, RawModeKeepsSpeedFramingAndTheRest) {
   EXPECT_EQ(raw.c_ospeed, 19200u);
   EXPECT_EQ(raw.c_cc[VMIN], 1);
   EXPECT_EQ(raw.c_cc[VTIME], 0);
-  const DCB dcb = dcbForTermios(raw, true, false);
+  const DCB dcb = dcbForTtySettings(raw, true, false);
   EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE);
   EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_DISABLE);
 }
@@ -131,38 +132,39 @@ TEST(DcbTermios, RefusesWhatLinuxCannotHonour) {
   for (const auto &[what, change] : refused) {
     DCB dcb = plainDcb();
     change(dcb);
-    EXPECT_FALSE(termiosForDcb(dcb, cookedTermios())) << what;
+    EXPECT_FALSE(ttySettingsForDcb(dcb, cookedTtySettings())) << what;
   }
   DCB dcb = plainDcb();
   dcb.XonChar = dcb.XoffChar;  // harmless while XON/XOFF is off
   dcb.fTXContinueOnXoff = 0;
-  const auto t = termiosForDcb(dcb, cookedTermios());
+  const auto t = ttySettingsForDcb(dcb, cookedTtySettings());
   ASSERT_TRUE(t);
   EXPECT_EQ(t->c_cflag & CRTSCTS, 0u);
   EXPECT_EQ(t->c_iflag & (IXON | IXOFF), 0u);
   dcb.BaudRate = 0x7FFFFFFF;
-  EXPECT_TRUE(termiosForDcb(dcb, cookedTermios()));
+  EXPECT_TRUE(ttySettingsForDcb(dcb, cookedTtySettings()));
 }
 
 // A handshake the device holds (as GetCommState reports it when the
 // library's settings were refused at open) is kept while the line params
 // change; one it does not hold is still refused.
 TEST(DcbTermios, AHandshakeTheDeviceHoldsIsKeptNeverTurnedOn) {
-  TtySettings ctsRts = cookedTermios();
+  TtySettings ctsRts = cookedTtySettings();
   ctsRts.c_cflag |= CRTSCTS;
   const struct {
     TtySettings device;
     bool dtrOn, rtsOn;
-  } held[] = {{ctsRts, true, true}, {cookedTermios(), false, false}};
+  } held[] = {{ctsRts, true, true}, {cookedTtySettings(), false, false}};
   for (const auto &[device, dtrOn, rtsOn] : held) {
-    DCB dcb = dcbForTermios(device, dtrOn, rtsOn);
+    DCB dcb = dcbForTtySettings(device, dtrOn, rtsOn);
     dcb.BaudRate = 57600;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
-    const auto t = termiosForDcb(dcb, device, dtrOn, rtsOn);
+    const auto t = ttySettingsForDcb(dcb, device, dtrOn, rtsOn);
     ASSERT_TRUE(t) << "DTR " << dtrOn;
     EXPECT_EQ(t->c_cflag & (CRTSCTS | CSIZE | PARENB), (device.c_cflag & CRTSCTS) | CS8);
     EXPECT_EQ(t->c_ospeed, 57600u);
-    EXPECT_FALSE(termiosForDcb(dcb, cookedTermios(), true, true)) << "not held: DTR " << dtrOn;
+    EXPECT_FALSE(ttySettingsForDcb(dcb, cookedTtySettings(), true, true))
+        << "not held: DTR " << dtrOn;
   }
 }

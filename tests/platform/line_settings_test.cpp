@@ -5,8 +5,8 @@
 
 #include "platform/posix/linux/line_settings.h"
 
-using tarvesk_posix::UartClock;
-using tarvesk_posix::uartMakesRate;
+using tarvesk_linux::UartClock;
+using tarvesk_linux::uartMakesRate;
 
 TEST(LineSettings, UartRateWithinOnePercentOfTheNearestDivisor) {
   const UartClock pc{115200, 0};  // the PC's 1.8432 MHz crystal

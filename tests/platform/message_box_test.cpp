@@ -101,6 +101,6 @@ TEST_F(Messages, MessagesFromSeveralThreadsNeverInterleave) {
 }
 
 TEST(Utf8, UnpairedSurrogatesBecomeReplacementCharacters) {
-  EXPECT_EQ(tarvesk_posix::toUtf8(u"a\xD800z\xDC00"), "a\xEF\xBF\xBDz\xEF\xBF\xBD");
-  EXPECT_EQ(tarvesk_posix::toUtf8(std::u16string(u"\0x", 2)), std::string("\0x", 2));
+  EXPECT_EQ(tarvesk_linux::toUtf8(u"a\xD800z\xDC00"), "a\xEF\xBF\xBDz\xEF\xBF\xBD");
+  EXPECT_EQ(tarvesk_linux::toUtf8(std::u16string(u"\0x", 2)), std::string("\0x", 2));
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-using tarvesk_posix::PortEntry;
+using tarvesk_linux::PortEntry;
 
 void writeFile(const std::string &path, const std::string &content) {
   std::ofstream(path) << content;
@@ -46,13 +46,13 @@ TEST(PortDirectory, ListsEntriesThatReachACharacterDeviceInByteOrder) {
                                                                      {"COM10", dir / "COM10"},
                                                                      {"COM2", dir / "COM2"},
                                                                      {"aux", dir / "aux"}};
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::readPortsDirectory(dir.path.string()).ports), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_linux::readPortsDirectory(dir.path.string()).ports), expected);
 
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::readActivePorts().ports), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_linux::readActivePorts().ports), expected);
 }
 
 TEST(PortDirectory, AMissingDirectoryListsNothing) {
-  EXPECT_TRUE(tarvesk_posix::readPortsDirectory("/nonexistent/ports").ports.empty());
+  EXPECT_TRUE(tarvesk_linux::readPortsDirectory("/nonexistent/ports").ports.empty());
 }
 
 // A made-up /sys: each tty directory, its device link, the driver behind it
@@ -138,11 +138,11 @@ TEST(SysfsPorts, RealPortsInFamilyAndNumberOrderNamedCom1Onwards) {
       {"COM4", "/devx/ttyS11"},   {"COM5", "/devx/ttyAMA0"}, {"COM6", "/devx/ttyUSB0"},
       {"COM7", "/devx/ttyUSB1"},  {"COM8", "/devx/ttyACM0"}, {"COM9", "/devx/rfcomm0"},
       {"COM10", "/devx/ttymxc0"}, {"COM11", "/devx/ttymxc1"}};
-  EXPECT_EQ(namesAndPaths(tarvesk_posix::readSysfsPorts(sys.classTty(), "/devx").ports), expected);
+  EXPECT_EQ(namesAndPaths(tarvesk_linux::readSysfsPorts(sys.classTty(), "/devx").ports), expected);
 }
 
 TEST(SysfsPorts, NoTtyClassListsNothing) {
-  EXPECT_TRUE(tarvesk_posix::readSysfsPorts("/nonexistent/class/tty", "/dev").ports.empty());
+  EXPECT_TRUE(tarvesk_linux::readSysfsPorts("/nonexistent/class/tty", "/dev").ports.empty());
 }
 
 TEST(PortNames, ResolveThroughTheActivePortsOrAsAnAbsolutePath) {
@@ -151,12 +151,12 @@ TEST(PortNames, ResolveThroughTheActivePortsOrAsAnAbsolutePath) {
   makeLink(pty.slavePath(), dir / "COM1");
   makeLink(pty.slavePath(), dir / "COM\xC3\xA9");  // COMé
 
-  EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1:"), dir / "COM1");
-  EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM1"), dir / "COM1");
-  EXPECT_EQ(tarvesk_posix::resolvePortName(u"COM\u00e9:"), dir / "COM\xC3\xA9");
-  EXPECT_EQ(tarvesk_posix::resolvePortName(u"/dev/ttyUSB7"), "/dev/ttyUSB7");
+  EXPECT_EQ(tarvesk_linux::resolvePortName(u"COM1:"), dir / "COM1");
+  EXPECT_EQ(tarvesk_linux::resolvePortName(u"COM1"), dir / "COM1");
+  EXPECT_EQ(tarvesk_linux::resolvePortName(u"COM\u00e9:"), dir / "COM\xC3\xA9");
+  EXPECT_EQ(tarvesk_linux::resolvePortName(u"/dev/ttyUSB7"), "/dev/ttyUSB7");
   for (const std::u16string unknown : {u"COM1::", u"com1:", u"COM2:", u":", u"", u"COM"}) {
-    EXPECT_EQ(tarvesk_posix::resolvePortName(unknown), "")
+    EXPECT_EQ(tarvesk_linux::resolvePortName(unknown), "")
         << std::string(unknown.begin(), unknown.end());
   }
 }

@@ -166,8 +166,8 @@ TEST(ActiveDrivers, OnlyWhatThePortListAsksIsThere) {
 TEST(ActiveDrivers, WithoutTarveskPortsTheKernelsSerialDevicesAreListed) {
   ScopedEnv ports("TARVESK_PORTS", "");  // empty counts as unset
   std::vector<std::u16string> expected;
-  for (const tarvesk_posix::PortEntry &entry :
-       tarvesk_posix::readSysfsPorts("/sys/class/tty", "/dev").ports) {
+  for (const tarvesk_linux::PortEntry &entry :
+       tarvesk_linux::readSysfsPorts("/sys/class/tty", "/dev").ports) {
     expected.emplace_back(entry.name.begin(), entry.name.end());
   }
   Key active;

@@ -28,19 +28,19 @@ TEST(SerialDevice, LibraryOpenLeavesNineSixHundredEightNOneRawWithoutFlowControl
   PseudoTerminal pty;
   // Start from a cooked, 7E2, flow-controlled terminal so that every value
   // has to be changed by the open.
-  TtySettings cooked = termiosOf(pty.slave());
+  TtySettings cooked = ttySettingsOf(pty.slave());
   cooked.c_cflag = (cooked.c_cflag & ~CSIZE) | CS7 | CSTOPB | CRTSCTS;
   cooked.c_ispeed = cooked.c_ospeed = 38400;
   cooked.c_iflag |= IXON | IXOFF | ICRNL;
   cooked.c_lflag |= ICANON | ECHO | ISIG;
   cooked.c_oflag |= OPOST;
-  ASSERT_TRUE(tarvesk_posix::writeTermios(pty.slave(), cooked));
+  ASSERT_TRUE(tarvesk_linux::writeTtySettings(pty.slave(), cooked));
 
   MessageLog log;
   {
     NativeSerialPort port(pty.slaveName().c_str());
     ASSERT_TRUE(port.isOpen());
-    const TtySettings t = termiosOf(pty.slave());
+    const TtySettings t = ttySettingsOf(pty.slave());
     EXPECT_EQ(t.c_ospeed, 9600u);
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), CS8);
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
@@ -68,7 +68,7 @@ TEST(SerialDevice, SecondOpenFailsAndLeavesTheOwnerAlone) {
 
   EXPECT_EQ(openByName(pty.slaveName()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(errno, EWOULDBLOCK) << "the device's lock is held";
-  EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, 19200u);
+  EXPECT_EQ(ttySettingsOf(pty.slave()).c_ospeed, 19200u);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(owner, "ok", 2, &written, nullptr));
   EXPECT_EQ(pty.receive(2, std::chrono::seconds(2)), "ok");

@@ -39,7 +39,7 @@ jobject newObject(const char *className) {
 }
 
 namespace {
-jfieldID handleField(jobject object) {
+jfieldID nativeHandleField(jobject object) {
   JNIEnv *e = env();
   jclass cls = e->GetObjectClass(object);
   jfieldID field = e->GetFieldID(cls, "nativeHandle", "J");
@@ -51,10 +51,12 @@ jfieldID handleField(jobject object) {
 }
 }  // namespace
 
-jlong handleOf(jobject object) { return env()->GetLongField(object, handleField(object)); }
+jlong portAddressOf(jobject object) {
+  return env()->GetLongField(object, nativeHandleField(object));
+}
 
-void setHandle(jobject object, jlong value) {
-  env()->SetLongField(object, handleField(object), value);
+void setPortAddress(jobject object, jlong value) {
+  env()->SetLongField(object, nativeHandleField(object), value);
 }
 
 std::string takeException() {

@@ -10,8 +10,8 @@ namespace testjvm {
 
 JNIEnv *env();
 jobject newObject(const char *className);  // a local reference
-jlong handleOf(jobject object);            // the object's nativeHandle field
-void setHandle(jobject object, jlong value);
+jlong portAddressOf(jobject object);       // the object's nativeHandle field
+void setPortAddress(jobject object, jlong value);
 // The class name of the pending exception, or "" when none; clears it.
 std::string takeException();
 

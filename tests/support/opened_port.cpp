@@ -24,13 +24,13 @@ HANDLE openLikeTheLibrary(const std::u16string &name) {
 }
 
 void OpenedPort::expectRefusedWithoutATrace(const DCB &wanted) {
-  const TtySettings heldBefore = termiosOf(pty.slave());
+  const TtySettings heldBefore = ttySettingsOf(pty.slave());
   DCB reportedBefore{};
   ASSERT_TRUE(GetCommState(port, &reportedBefore));
   DCB given = wanted;
   EXPECT_FALSE(SetCommState(port, &given));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_TRUE(sameBytes(termiosOf(pty.slave()), heldBefore)) << "the device was changed";
+  EXPECT_TRUE(sameBytes(ttySettingsOf(pty.slave()), heldBefore)) << "the device was changed";
   DCB reported{};
   ASSERT_TRUE(GetCommState(port, &reported));
   EXPECT_TRUE(sameBytes(reported, reportedBefore)) << "GetCommState reports a refused DCB";

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "quorin_io_comm_CESerialPort.h"
 #include "fake_platform.h"
 #include "jvm_fixture.h"
+#include "quorin_io_comm_CESerialPort.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ class SerialPortNatives : public ::testing::Test {
   }
   void TearDown() override {
     // Leave no port allocated behind a test that bound one.
-    const jlong h = testjvm::handleOf(self);
-    if (h != 0 && h != -1) {
+    const jlong portAddress = testjvm::portAddressOf(self);
+    if (portAddress != 0 && portAddress != -1) {
       platform.closeFails = false;
       Java_quorin_io_comm_CESerialPort_nativeClose(env, self);
     }
@@ -57,21 +57,21 @@ class SerialPortNatives : public ::testing::Test {
 TEST_F(SerialPortNatives, OpenBindsTheNewPortAndCloseUnbindsIt) {
   open(u"COM1:");
   EXPECT_EQ(platform.calls.front(), "CreateFileW(COM1:,0xc0000000,0,null,3,0,null)");
-  const jlong address = testjvm::handleOf(self);
+  const jlong address = testjvm::portAddressOf(self);
   EXPECT_NE(address, 0);
   EXPECT_NE(address, -1);
 
   platform.calls.clear();
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_TRUE);
-  EXPECT_EQ(testjvm::handleOf(self), -1);
+  EXPECT_EQ(testjvm::portAddressOf(self), -1);
   EXPECT_EQ(platform.calls, Strings{"CloseHandle"});
 
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
   EXPECT_EQ(platform.calls, Strings{"CloseHandle"});
 
   open(u"COM2:");
-  EXPECT_NE(testjvm::handleOf(self), -1);
-  EXPECT_NE(testjvm::handleOf(self), 0);
+  EXPECT_NE(testjvm::portAddressOf(self), -1);
+  EXPECT_NE(testjvm::portAddressOf(self), 0);
 }
 
 TEST_F(SerialPortNatives, TheDeviceNameIsTheWholeJavaString) {
@@ -82,18 +82,18 @@ TEST_F(SerialPortNatives, TheDeviceNameIsTheWholeJavaString) {
 TEST_F(SerialPortNatives, AnUnknownPortLeavesTheFieldAsItWas) {
   platform.createFails = true;
   open(u"NOPE:");
-  EXPECT_EQ(testjvm::handleOf(self), 0);
+  EXPECT_EQ(testjvm::portAddressOf(self), 0);
   EXPECT_EQ(platform.messages, (Messages{{"Unable to open the port", "Error"}}));
 
-  testjvm::setHandle(self, -1);
+  testjvm::setPortAddress(self, -1);
   open(u"NOPE:");
-  EXPECT_EQ(testjvm::handleOf(self), -1);
+  EXPECT_EQ(testjvm::portAddressOf(self), -1);
 }
 
 TEST_F(SerialPortNatives, APortThatCannotBeConfiguredIsBoundAllTheSame) {
   platform.setCommStateFails = true;
   open();
-  EXPECT_NE(testjvm::handleOf(self), 0);
+  EXPECT_NE(testjvm::portAddressOf(self), 0);
   EXPECT_EQ(platform.messages, (Messages{{"Unable to configure the serial port", "Error"}}));
 }
 
@@ -107,7 +107,7 @@ TEST_F(SerialPortNatives, ANullNameOrOneWithAZeroUnitOpensNothing) {
   Java_quorin_io_comm_CESerialPort_nativeOpen(env, self, name);
   EXPECT_EQ(platform.calls, Strings{"MessageBoxW(null,0)"});
   EXPECT_EQ(platform.messages, (Messages{{"Unable to open the port", "Error"}}));
-  EXPECT_EQ(testjvm::handleOf(self), 0);
+  EXPECT_EQ(testjvm::portAddressOf(self), 0);
 }
 
 // The port opened for a class without the field could not be found again:
@@ -129,16 +129,16 @@ TEST_F(SerialPortNatives, WithoutTheFieldNoPortStaysOpen) {
 // port it still holds first); a failed open leaves it as it was.
 TEST_F(SerialPortNatives, OpenWritesTheFieldWithoutReadingIt) {
   const jlong noPort = 0x5A5A5A50;  // taken for an address, it would crash the test
-  testjvm::setHandle(self, noPort);
+  testjvm::setPortAddress(self, noPort);
   platform.createFails = true;
   open(u"NOPE:");
-  EXPECT_EQ(testjvm::handleOf(self), noPort);
+  EXPECT_EQ(testjvm::portAddressOf(self), noPort);
   platform.createFails = false;
   platform.calls.clear();
   open(u"COM2:");
   EXPECT_EQ(platform.calls.front(), "CreateFileW(COM2:,0xc0000000,0,null,3,0,null)");
   EXPECT_EQ(std::count(platform.calls.begin(), platform.calls.end(), "CloseHandle"), 0);
-  const jlong address = testjvm::handleOf(self);
+  const jlong address = testjvm::portAddressOf(self);
   EXPECT_NE(address, noPort);
   EXPECT_NE(address, 0);
   EXPECT_NE(address, -1);
@@ -146,7 +146,7 @@ TEST_F(SerialPortNatives, OpenWritesTheFieldWithoutReadingIt) {
 
 TEST_F(SerialPortNatives, CloseWithoutABoundPortIsFalseAndQuiet) {
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
-  testjvm::setHandle(self, -1);
+  testjvm::setPortAddress(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
   EXPECT_TRUE(platform.calls.empty());
   EXPECT_TRUE(platform.messages.empty());
@@ -154,13 +154,13 @@ TEST_F(SerialPortNatives, CloseWithoutABoundPortIsFalseAndQuiet) {
 
 TEST_F(SerialPortNatives, AFailedCloseLeavesThePortBound) {
   open();
-  const jlong address = testjvm::handleOf(self);
+  const jlong address = testjvm::portAddressOf(self);
   platform.closeFails = true;
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_FALSE);
-  EXPECT_EQ(testjvm::handleOf(self), address);
+  EXPECT_EQ(testjvm::portAddressOf(self), address);
   platform.closeFails = false;
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeClose(env, self), JNI_TRUE);
-  EXPECT_EQ(testjvm::handleOf(self), -1);
+  EXPECT_EQ(testjvm::portAddressOf(self), -1);
 }
 
 // Reading into Java arrays.
@@ -210,13 +210,13 @@ TEST_F(SerialPortNatives, AFailedReadStoresNothing) {
 
 // As CESerialPort calls it, with the value of the object's field.
 jint writeBytes(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len) {
-  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, testjvm::handleOf(self), b,
-                                                           off, len);
+  return Java_quorin_io_comm_CESerialPort_nativeWriteBytes(env, self, testjvm::portAddressOf(self),
+                                                           b, off, len);
 }
 
 jint readWithin(JNIEnv *env, jobject self, jbyteArray b, jint off, jint len, jint timeoutMs) {
-  return Java_quorin_io_comm_CESerialPort_nativeReadWithin(env, self, testjvm::handleOf(self), b,
-                                                           off, len, timeoutMs);
+  return Java_quorin_io_comm_CESerialPort_nativeReadWithin(env, self, testjvm::portAddressOf(self),
+                                                           b, off, len, timeoutMs);
 }
 
 TEST_F(SerialPortNatives, BadArraysOrRangesRaiseAndNeitherConsumeNorSend) {
@@ -283,7 +283,7 @@ TEST_F(SerialPortNatives, WithoutAPortReadWriteAndAvailableDoNothing) {
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeAvailable(env, self), 0);
-  testjvm::setHandle(self, -1);
+  testjvm::setPortAddress(self, -1);
   EXPECT_EQ(Java_quorin_io_comm_CESerialPort_nativeRead(env, self, b, 0, 1), -1);
   EXPECT_EQ(writeBytes(env, self, b, 0, 1), -1);
   EXPECT_EQ(readWithin(env, self, b, 0, 1, 100), -1);

@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include <windows.h>
 
 // Loading and unloading do nothing: the library keeps no state to set up or
 // tear down, so every reason succeeds.

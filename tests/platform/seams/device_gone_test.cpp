@@ -23,10 +23,10 @@
 #include <gtest/gtest.h>
 
 #include "bounded_call.h"
-#include "quorin_io_comm_CESerialPort.h"
 #include "device_seams.h"
 #include "jvm_fixture.h"
 #include "opened_port.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "scoped_environment.h"
 #include "serial/native_serial_port.h"
 #include "termios_probe.h"
@@ -120,8 +120,8 @@ class DeviceGone : public testing::TestWithParam<Cause> {
     env->DeleteLocalRef(name);
   }
   bool isBound() {
-    const jlong handle = testjvm::handleOf(self);
-    return handle != 0 && handle != -1;
+    const jlong portAddress = testjvm::portAddressOf(self);
+    return portAddress != 0 && portAddress != -1;
   }
 
   // While a read waits: the device goes the way the parameter says.
@@ -179,7 +179,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   ASSERT_TRUE(available.endsWithin(kReturns));
   EXPECT_EQ(available.result(), 0);
 
-  const TtySettings before = adapterPulledOut() ? termiosOf(pty.slave()) : TtySettings{};
+  const TtySettings before = adapterPulledOut() ? ttySettingsOf(pty.slave()) : TtySettings{};
   NativeCall params(
       [this](JNIEnv *env) -> jint {
         return Java_quorin_io_comm_CESerialPort_nativeSetSerialPortParams(env, self, 19200, 7, 2,
@@ -189,7 +189,7 @@ TEST_P(DeviceGone, EveryCallReturnsAtOnceAndCloseReleasesTheDevice) {
   ASSERT_TRUE(params.endsWithin(kReturns));
   EXPECT_EQ(params.result(), JNI_FALSE);
   if (adapterPulledOut()) {
-    const TtySettings after = termiosOf(pty.slave());
+    const TtySettings after = ttySettingsOf(pty.slave());
     EXPECT_TRUE(sameBytes(before, after)) << "a gone device was changed";
   }
 

@@ -51,7 +51,7 @@ class DriverRefusal : public OpenedPort {
 
       device_seams::restore();
       EXPECT_TRUE(SetCommState(port, &dcb)) << "the rate alone was the reason";
-      EXPECT_EQ(termiosOf(pty.slave()).c_ospeed, dcb.BaudRate);
+      EXPECT_EQ(ttySettingsOf(pty.slave()).c_ospeed, dcb.BaudRate);
       ASSERT_TRUE(SetCommState(port, &known));
     }
   }
@@ -87,7 +87,7 @@ TEST_F(DriverRefusal, WithoutTermios2StandardRatesAreTakenAndOthersRefused) {
     SCOPED_TRACE(testing::Message() << "rate " << rate);
     taken.BaudRate = rate;
     ASSERT_TRUE(SetCommState(port, &taken));
-    const TtySettings held = termiosOf(pty.slave());
+    const TtySettings held = ttySettingsOf(pty.slave());
     EXPECT_EQ(held.c_ospeed, rate);
     EXPECT_EQ(held.c_ispeed, rate);
     DCB reported{};

@@ -123,8 +123,8 @@ public class CESerialPort {
 
   /** Whether nativeHandle holds a port; read only while no open or close can write it. */
   private boolean bound() {
-    long handle = nativeHandle;
-    return handle != 0 && handle != -1;
+    long portAddress = nativeHandle;
+    return portAddress != 0 && portAddress != -1;
   }
 
   /**
@@ -436,13 +436,13 @@ public class CESerialPort {
 
   /**
    * Beyond the six natives too: write(byte[], int, int) in one write of the driver, on the port
-   * whose nativeHandle is handle.
+   * whose nativeHandle is portAddress.
    */
-  native int nativeWriteBytes(long handle, byte[] b, int off, int len);
+  native int nativeWriteBytes(long portAddress, byte[] b, int off, int len);
 
   /**
    * Beyond the six natives too: read(byte[], int, int, int) on the port whose nativeHandle is
-   * handle, waiting at most timeoutMs for the first byte.
+   * portAddress, waiting at most timeoutMs for the first byte.
    */
-  native int nativeReadWithin(long handle, byte[] b, int off, int len, int timeoutMs);
+  native int nativeReadWithin(long portAddress, byte[] b, int off, int len, int timeoutMs);
 }

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -79,4 +79,4 @@ bool queuedInput(Tty &tty, int &queued) {
   return !pollShowsGone(tty, revents);
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -13,7 +13,7 @@
 
 #include "platform/posix/linux/tty.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 bool isGone(const Tty &tty);
 
@@ -30,4 +30,4 @@ bool pollShowsGone(Tty &tty, short revents);
 // gone and nothing is left to read.
 bool queuedInput(Tty &tty, int &queued);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -11,7 +11,7 @@
 
 #include "platform/posix/linux/kernel_termios.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -73,7 +73,7 @@ void copyFlagsAndCharacters(const From &from, To &to) {
 
 }  // namespace
 
-bool readTermios(int fd, TtySettings &settings) {
+bool readTtySettings(int fd, TtySettings &settings) {
   termios2 current{};
   if (ioctl(fd, TCGETS2, &current) == 0) {
     copyFlagsAndCharacters(current, settings);
@@ -94,7 +94,7 @@ bool readTermios(int fd, TtySettings &settings) {
   return true;
 }
 
-bool writeTermios(int fd, const TtySettings &settings) {
+bool writeTtySettings(int fd, const TtySettings &settings) {
   termios2 wanted{};
   copyFlagsAndCharacters(settings, wanted);
   const tcflag_t input =
@@ -119,4 +119,4 @@ bool writeTermios(int fd, const TtySettings &settings) {
   return ioctl(fd, TCSETS, &classic) == 0;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

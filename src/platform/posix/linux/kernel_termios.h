@@ -5,7 +5,7 @@
 // this one name the flags as <termios.h> does (glibc's values are the kernel's).
 #include <type_traits>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 // termios2, with the speed as rates in bits per second only: c_cflag carries
 // no speed code (those are kernel_termios.cpp's business). The types are
@@ -27,7 +27,7 @@ static_assert(std::has_unique_object_representations_v<TtySettings>,
 // termios2 (qemu-user answers it with ENOSYS): then only the rates that have
 // a code of their own can be set, and any other fails with EINVAL, changing
 // nothing.
-bool readTermios(int fd, TtySettings &settings);
-bool writeTermios(int fd, const TtySettings &settings);
+bool readTtySettings(int fd, TtySettings &settings);
+bool writeTtySettings(int fd, const TtySettings &settings);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -11,11 +11,17 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/linux/dcb_termios.h"
-
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
+
+// The bits of each flag word that raw mode and the line settings decide;
+// everything else is left as the driver had it.
+constexpr tcflag_t kInputBits = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                                ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL;
+constexpr tcflag_t kLocalBits = ISIG | ICANON | ECHO | ECHONL | IEXTEN;
+constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR;
+constexpr tcflag_t kControlBits = kFramingBits | CSTOPB | CRTSCTS | CLOCAL | CREAD;
 
 // PORT_8250 (1) to PORT_16550A_FSL64 (30) are the 8250 driver's port types;
 // PORT_UNKNOWN (0) is what USB serial drivers and absent UARTs report.
@@ -67,7 +73,41 @@ bool hardwareMakes(int fd, const TtySettings &wanted) {
          (uartMakesRate(*clock, wanted.c_ospeed) && uartMakesRate(*clock, wanted.c_ispeed));
 }
 
+// True when the kernel holds every value of wanted that raw mode and the line
+// settings decide.
+bool holdsSettings(const TtySettings &held, const TtySettings &wanted) {
+  return (held.c_cflag & kControlBits) == (wanted.c_cflag & kControlBits) &&
+         held.c_ospeed == wanted.c_ospeed && held.c_ispeed == wanted.c_ispeed &&
+         (held.c_iflag & kInputBits) == (wanted.c_iflag & kInputBits) &&
+         (held.c_oflag & OPOST) == (wanted.c_oflag & OPOST) &&
+         (held.c_lflag & kLocalBits) == (wanted.c_lflag & kLocalBits) &&
+         held.c_cc[VMIN] == wanted.c_cc[VMIN] && held.c_cc[VTIME] == wanted.c_cc[VTIME];
+}
+
+// True when held and wanted differ in character size and parity only: what a
+// pseudo-terminal forces, having no line to frame characters on.
+bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
+  TtySettings heldWithWantedFraming = held;
+  heldWithWantedFraming.c_cflag &= ~kFramingBits;
+  heldWithWantedFraming.c_cflag |= wanted.c_cflag & kFramingBits;
+  return holdsSettings(heldWithWantedFraming, wanted);
+}
+
 }  // namespace
+
+TtySettings rawTtySettings(const TtySettings &current) {
+  TtySettings raw = current;
+  // No break, parity check or mark, strip, CR/NL or case translation on input,
+  // and no software flow control.
+  raw.c_iflag &= ~kInputBits;
+  raw.c_oflag &= ~OPOST;       // output bytes go out as written
+  raw.c_lflag &= ~kLocalBits;  // no line editing, echo or signal characters
+  // CLOCAL: carrier detect does not gate open or I/O; CREAD: receiver on.
+  raw.c_cflag |= CLOCAL | CREAD;
+  raw.c_cc[VMIN] = 1;   // a blocking read would wait for one byte, with no
+  raw.c_cc[VTIME] = 0;  // inter-byte timer (the fd is non-blocking anyway)
+  return raw;
+}
 
 bool uartMakesRate(const UartClock &clock, unsigned int rate) {
   // The setserial alias: with an ASYNC_SPD_ flag set, 38400 asks for another
@@ -96,10 +136,10 @@ std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &
     errno = EINVAL;
     return std::nullopt;
   }
-  const bool set = writeTermios(tty.fd, wanted);
+  const bool set = writeTtySettings(tty.fd, wanted);
   const int setError = errno;
   TtySettings held{};
-  const bool readBack = readTermios(tty.fd, held);
+  const bool readBack = readTtySettings(tty.fd, held);
   if (set && readBack && holdsSettings(held, wanted)) {
     return wanted;
   }
@@ -108,11 +148,13 @@ std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &
   if (!tty.isPseudoTerminal || !framingRefused) {
     return std::nullopt;
   }
-  const TtySettings framed = withPseudoTerminalFraming(wanted);
-  if (writeTermios(tty.fd, framed) && readTermios(tty.fd, held) && holdsSettings(held, framed)) {
+  TtySettings framed = wanted;  // 8 data bits and no parity: what a pseudo-terminal can hold
+  framed.c_cflag = (framed.c_cflag & ~kFramingBits) | CS8;
+  if (writeTtySettings(tty.fd, framed) && readTtySettings(tty.fd, held) &&
+      holdsSettings(held, framed)) {
     return framed;
   }
   return std::nullopt;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

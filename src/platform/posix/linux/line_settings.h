@@ -8,7 +8,12 @@
 #include "platform/posix/linux/kernel_termios.h"
 #include "platform/posix/linux/tty.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
+
+// current in raw mode: bytes pass unchanged both ways, no echo, no signals,
+// modem status lines ignored, receiver on. Speed, framing and hardware flow
+// control stay as they are.
+TtySettings rawTtySettings(const TtySettings &current);
 
 // How an 8250-family UART makes its rates: baud_base / divisor, with the
 // setserial flags that make it run another rate when 38400 is asked for.
@@ -27,4 +32,4 @@ bool uartMakesRate(const UartClock &clock, unsigned int rate);
 // make is refused before anything is changed.
 std::optional<TtySettings> applyLineSettings(const Tty &tty, const TtySettings &wanted);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -50,4 +50,4 @@ void writeMessageLine(const std::string &line) {
   errno = savedErrno;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

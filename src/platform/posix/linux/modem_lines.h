@@ -4,7 +4,7 @@
 // errno ENOTTY or EINVAL when the device has none.
 #include <sys/ioctl.h>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 inline bool readModemLines(int fd, int &lines) { return ioctl(fd, TIOCMGET, &lines) == 0; }
 
@@ -12,4 +12,4 @@ inline bool changeModemLines(int fd, int lines, bool on) {
   return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <vector>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -164,4 +164,4 @@ std::string openFailureLine(const std::string &name, const std::string &path, in
   return "tarvesk: " + where + ": " + causeOf(path, error) + "\n";
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -5,7 +5,7 @@
 // forbidden one the user added to the device's group.
 #include <string>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 // One line, "tarvesk: <name> (<path>): <cause>\n", for the name asked for,
 // the device path it resolved to (empty: none) and the errno of the step
@@ -14,4 +14,4 @@ namespace tarvesk_posix {
 // device, the process's groups and /proc/locks as they are now.
 std::string openFailureLine(const std::string &name, const std::string &path, int error);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -13,7 +13,7 @@
 
 #include "platform/posix/linux/utf_conversion.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string resolvePortName(const std::u16string &name) {
   return {};
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

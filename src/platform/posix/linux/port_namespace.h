@@ -5,7 +5,7 @@
 
 // The one place that decides which serial devices exist and what they are
 // called. Listing never opens a device.
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 struct PortEntry {
   std::string name;        // the entry name without the colon, e.g. "COM1"
@@ -38,4 +38,4 @@ PortListing readSysfsPorts(const std::string &sysClassTty, const std::string &de
 // ports, an absolute path as it is. Empty when the name means nothing.
 std::string resolvePortName(const std::u16string &name);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

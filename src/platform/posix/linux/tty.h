@@ -3,7 +3,7 @@
 // An open tty, as the Linux pieces see it.
 #include <atomic>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 struct Tty {
   int fd = -1;
@@ -13,4 +13,4 @@ struct Tty {
   std::atomic<bool> gone{false};
 };
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -1,6 +1,6 @@
 #include "platform/posix/linux/utf_conversion.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 namespace {
 
@@ -110,4 +110,4 @@ std::u16string toUtf16(const std::string &text) {
   return result;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -4,7 +4,7 @@
 // messages). What is not well-formed becomes U+FFFD.
 #include <string>
 
-namespace tarvesk_posix {
+namespace tarvesk_linux {
 
 // Unpaired surrogates become U+FFFD.
 std::string toUtf8(const std::u16string &text);
@@ -12,4 +12,4 @@ std::string toUtf8(const std::u16string &text);
 // Each byte that is not part of a well-formed sequence becomes U+FFFD.
 std::u16string toUtf16(const std::string &text);
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_linux

@@ -9,8 +9,8 @@
 #include "platform/posix/win32_calls/port_record.h"
 #include "platform/posix/win32_calls/wait_in_progress.h"
 
-using tarvesk_posix::PortRecord;
-using tarvesk_posix::WaitInProgress;
+using tarvesk_win32_calls::PortRecord;
+using tarvesk_win32_calls::WaitInProgress;
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 // before the count is read: a signal sent after that read stays for the next
 // poll().
 bool maskChangedSince(PortRecord &port, unsigned int changesAtStart) {
-  tarvesk_posix::drainWake(port.wakeFd);
+  tarvesk_win32_calls::drainWake(port.wakeFd);
   return port.maskChanges != changesAtStart;
 }
 
@@ -28,14 +28,14 @@ bool maskChangedSince(PortRecord &port, unsigned int changesAtStart) {
 // the count are stored before the wait is looked for: a wait that begins
 // after that look reads the new count, and the new mask, when it starts.
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  PortRecord *port = tarvesk_posix::recordFor(hFile, (dwEvtMask & ~EV_RXCHAR) == 0);
+  PortRecord *port = tarvesk_win32_calls::recordFor(hFile, (dwEvtMask & ~EV_RXCHAR) == 0);
   if (port == nullptr) {
     return FALSE;
   }
   port->eventMask = dwEvtMask;
   ++port->maskChanges;
   if (port->waiting) {
-    tarvesk_posix::signalWake(port->wakeFd);
+    tarvesk_win32_calls::signalWake(port->wakeFd);
   }
   return TRUE;
 }
@@ -47,7 +47,7 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 // may take it first, so the caller's count of the queue decides.
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
   PortRecord *port =
-      tarvesk_posix::recordFor(hFile, lpEvtMask != nullptr && lpOverlapped == nullptr);
+      tarvesk_win32_calls::recordFor(hFile, lpEvtMask != nullptr && lpOverlapped == nullptr);
   if (port == nullptr) {
     return FALSE;
   }
@@ -59,7 +59,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
     return FALSE;
   }
   DWORD events = 0;
-  while (!tarvesk_posix::isGone(port->tty)) {
+  while (!tarvesk_linux::isGone(port->tty)) {
     pollfd waits[] = {{port->tty.fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
     if (poll(waits, 2, -1) < 0) {
       if (errno == EINTR) {
@@ -68,7 +68,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, OVERLAPPED *lpOverlapped) {
       return FALSE;
     }
     if ((waits[1].revents != 0 && maskChangedSince(*port, changesAtStart)) ||
-        tarvesk_posix::pollShowsGone(port->tty, waits[0].revents)) {
+        tarvesk_linux::pollShowsGone(port->tty, waits[0].revents)) {
       break;
     }
     if ((waits[0].revents & POLLIN) != 0) {

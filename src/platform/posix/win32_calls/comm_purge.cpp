@@ -8,19 +8,18 @@
 // the transfers in progress.
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
   constexpr DWORD kAborts = PURGE_TXABORT | PURGE_RXABORT;
-  tarvesk_posix::PortRecord *port =
-      tarvesk_posix::recordFor(hFile, dwFlags != 0 && (dwFlags & ~kAborts) == 0);
+  auto *port = tarvesk_win32_calls::recordFor(hFile, dwFlags != 0 && (dwFlags & ~kAborts) == 0);
   if (port == nullptr) {
     return FALSE;
   }
   if ((dwFlags & PURGE_TXABORT) != 0) {
     ++port->txAborts;
-    tarvesk_posix::signalWake(port->writeWakeFd);
+    tarvesk_win32_calls::signalWake(port->writeWakeFd);
   }
   if ((dwFlags & PURGE_RXABORT) != 0) {
     ++port->rxAborts;
     if (port->waiting) {
-      tarvesk_posix::signalWake(port->wakeFd);
+      tarvesk_win32_calls::signalWake(port->wakeFd);
     }
   }
   return TRUE;

@@ -8,13 +8,12 @@
 // input. Only the input queue is counted: the error word, the hold flags and
 // the output queue are 0.
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  tarvesk_posix::PortRecord *port =
-      tarvesk_posix::recordFor(hFile, lpErrors != nullptr && lpStat != nullptr);
+  auto *port = tarvesk_win32_calls::recordFor(hFile, lpErrors != nullptr && lpStat != nullptr);
   if (port == nullptr) {
     return FALSE;
   }
   int inQueue = 0;
-  if (!tarvesk_posix::queuedInput(port->tty, inQueue)) {
+  if (!tarvesk_linux::queuedInput(port->tty, inQueue)) {
     errno = EIO;
     return FALSE;
   }

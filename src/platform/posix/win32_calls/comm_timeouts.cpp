@@ -2,8 +2,7 @@
 #include "platform/posix/win32_calls/port_record.h"
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  const tarvesk_posix::PortRecord *port =
-      tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr);
+  const auto *port = tarvesk_win32_calls::recordFor(hFile, lpCommTimeouts != nullptr);
   if (port == nullptr) {
     return FALSE;
   }
@@ -28,8 +27,8 @@ bool readPlanTaken(const COMMTIMEOUTS &t) {
 }  // namespace
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  tarvesk_posix::PortRecord *port =
-      tarvesk_posix::recordFor(hFile, lpCommTimeouts != nullptr && readPlanTaken(*lpCommTimeouts));
+  tarvesk_win32_calls::PortRecord *port = tarvesk_win32_calls::recordFor(
+      hFile, lpCommTimeouts != nullptr && readPlanTaken(*lpCommTimeouts));
   if (port == nullptr) {
     return FALSE;
   }

@@ -5,12 +5,11 @@
 // SETDTR and SETRTS; fails where the device has no modem lines (a
 // pseudo-terminal).
 BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  const tarvesk_posix::PortRecord *port =
-      tarvesk_posix::recordFor(hFile, dwFunc == SETDTR || dwFunc == SETRTS);
+  const auto *port = tarvesk_win32_calls::recordFor(hFile, dwFunc == SETDTR || dwFunc == SETRTS);
   if (port == nullptr) {
     return FALSE;
   }
-  return tarvesk_posix::changeModemLines(port->tty.fd, dwFunc == SETDTR ? TIOCM_DTR : TIOCM_RTS,
+  return tarvesk_linux::changeModemLines(port->tty.fd, dwFunc == SETDTR ? TIOCM_DTR : TIOCM_RTS,
                                          true)
              ? TRUE
              : FALSE;

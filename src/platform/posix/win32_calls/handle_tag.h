@@ -10,7 +10,7 @@
 #include <cstring>
 #include <type_traits>
 
-namespace tarvesk_posix {
+namespace tarvesk_win32_calls {
 
 enum class HandleKind : std::uint32_t { kSerialDevice = 0x76726553, kRegistryKey = 0x7947654b };
 
@@ -27,4 +27,4 @@ Record *recordBehind(void *handle) {
   return tag == Record::kTag ? static_cast<Record *>(handle) : nullptr;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_win32_calls

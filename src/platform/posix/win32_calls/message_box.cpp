@@ -12,8 +12,8 @@ std::u16string textOf(LPCWSTR text) { return text != nullptr ? std::u16string(te
 // "tarvesk: <caption>: <text>\n"; line breaks inside become spaces so that
 // one message stays one line.
 std::string messageLine(LPCWSTR text, LPCWSTR caption) {
-  std::string line = "tarvesk: " + tarvesk_posix::toUtf8(textOf(caption)) + ": " +
-                     tarvesk_posix::toUtf8(textOf(text));
+  std::string line = "tarvesk: " + tarvesk_linux::toUtf8(textOf(caption)) + ": " +
+                     tarvesk_linux::toUtf8(textOf(text));
   for (char &c : line) {
     if (c == '\n' || c == '\r') {
       c = ' ';
@@ -26,7 +26,7 @@ std::string messageLine(LPCWSTR text, LPCWSTR caption) {
 
 int MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT /*uType*/) {
   try {
-    tarvesk_posix::writeMessageLine(messageLine(lpText, lpCaption));
+    tarvesk_linux::writeMessageLine(messageLine(lpText, lpCaption));
   } catch (...) {
     // Out of memory: the message is lost, the caller carries on.
   }

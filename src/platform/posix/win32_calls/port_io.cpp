@@ -16,8 +16,8 @@
 
 namespace {
 
-using tarvesk_posix::PortRecord;
-using tarvesk_posix::WaitInProgress;
+using tarvesk_win32_calls::PortRecord;
+using tarvesk_win32_calls::WaitInProgress;
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // empty: no limit
 
@@ -46,7 +46,7 @@ int waitForRoom(PortRecord &port, unsigned int abortsAtStart, Deadline deadline)
     if (ready > 0 && waits[1].revents != 0) {
       // A wake-up left by an abort that came before this write began is taken
       // and passed over.
-      tarvesk_posix::drainWake(port.writeWakeFd);
+      tarvesk_win32_calls::drainWake(port.writeWakeFd);
       if (port.txAborts != abortsAtStart) {
         return kWriteAborted;
       }
@@ -67,12 +67,12 @@ PortRecord *transferTarget(HANDLE handle, const void *buffer, DWORD count, LPDWO
   if (done != nullptr) {
     *done = 0;
   }
-  PortRecord *port = tarvesk_posix::recordFor(
+  PortRecord *port = tarvesk_win32_calls::recordFor(
       handle, overlapped == nullptr && done != nullptr && (buffer != nullptr || count == 0));
   if (port == nullptr) {
     return nullptr;
   }
-  if (tarvesk_posix::isGone(port->tty)) {
+  if (tarvesk_linux::isGone(port->tty)) {
     errno = EIO;
     return nullptr;
   }
@@ -100,7 +100,7 @@ bool readBuffered(PortRecord &port, BYTE *buffer, DWORD count, DWORD &got) {
     }
     // Nothing more to read now (EAGAIN, or 0 bytes where VMIN is 0), or a
     // device that failed.
-    if (tarvesk_posix::transferShowsGone(port.tty, n)) {
+    if (tarvesk_linux::transferShowsGone(port.tty, n)) {
       errno = EIO;
       return false;
     }
@@ -138,7 +138,7 @@ InputWait waitForInput(PortRecord &port, unsigned int abortsAtStart, Clock::time
       return InputWait::kFailed;
     }
     if (ready > 0 && waits[0].revents != 0) {
-      tarvesk_posix::drainWake(port.wakeFd);
+      tarvesk_win32_calls::drainWake(port.wakeFd);
     }
     if (ready > 0 && !quiet && waits[1].revents != 0) {
       return InputWait::kDeviceStirred;
@@ -249,7 +249,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       continue;
     }
     if (n < 0 && errno != EAGAIN) {
-      tarvesk_posix::transferShowsGone(port->tty, n);
+      tarvesk_linux::transferShowsGone(port->tty, n);
       result = FALSE;
       break;
     }
@@ -270,7 +270,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       result = FALSE;
       break;
     }
-    if ((ready & POLLOUT) == 0 && tarvesk_posix::pollShowsGone(port->tty, ready)) {
+    if ((ready & POLLOUT) == 0 && tarvesk_linux::pollShowsGone(port->tty, ready)) {
       errno = EIO;  // no room will ever come
       result = FALSE;
       break;

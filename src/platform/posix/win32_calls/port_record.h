@@ -10,7 +10,7 @@
 #include "platform/posix/linux/tty.h"
 #include "platform/posix/win32_calls/handle_tag.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_win32_calls {
 
 // The time-outs SetCommTimeouts last took. A deadline read changes the read
 // time-outs while writes run on other threads, which read the write ones:
@@ -39,7 +39,7 @@ class StoredTimeouts {
 struct PortRecord {
   static constexpr HandleKind kTag = HandleKind::kSerialDevice;
   HandleKind tag = kTag;
-  Tty tty;
+  tarvesk_linux::Tty tty;
   DCB dcb{};  // the settings last accepted, as GetCommState reports them
   StoredTimeouts timeouts;
   // SetCommMask may come from another thread while WaitCommEvent runs, and
@@ -88,4 +88,4 @@ inline PortRecord *recordFor(HANDLE handle, bool argumentsValid = true) {
   return port;
 }
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_win32_calls

@@ -15,6 +15,9 @@
 #include "platform/posix/linux/utf_conversion.h"
 #include "platform/posix/win32_calls/handle_tag.h"
 
+using tarvesk_win32_calls::HandleKind;
+using tarvesk_win32_calls::recordBehind;
+
 namespace {
 
 enum class KeyKind { kActiveDrivers, kPort };
@@ -25,8 +28,8 @@ enum class KeyKind { kActiveDrivers, kPort };
 // key keeps the port names as they were when it was opened, so that indices
 // stay stable while the caller enumerates; a port key keeps its "Name" value.
 struct HKEY__ {
-  static constexpr tarvesk_posix::HandleKind kTag = tarvesk_posix::HandleKind::kRegistryKey;
-  tarvesk_posix::HandleKind tag = kTag;
+  static constexpr HandleKind kTag = HandleKind::kRegistryKey;
+  HandleKind tag = kTag;
   KeyKind kind = KeyKind::kActiveDrivers;
   std::vector<std::u16string> subkeys;
   std::u16string nameValue;
@@ -36,7 +39,7 @@ namespace {
 
 // A key this layer made, of the given kind; null for anything else.
 HKEY__ *ownKey(HKEY key, KeyKind kind) {
-  HKEY__ *own = key == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_posix::recordBehind<HKEY__>(key);
+  HKEY__ *own = key == HKEY_LOCAL_MACHINE ? nullptr : recordBehind<HKEY__>(key);
   return own != nullptr && own->kind == kind ? own : nullptr;
 }
 
@@ -64,13 +67,13 @@ LONG errorOfListing(int error) {
 }
 
 LONG openActiveDrivers(PHKEY result) {
-  const tarvesk_posix::PortListing listing = tarvesk_posix::readActivePorts();
+  const tarvesk_linux::PortListing listing = tarvesk_linux::readActivePorts();
   if (listing.error != 0) {
     return errorOfListing(listing.error);
   }
   auto key = std::make_unique<HKEY__>();
-  for (const tarvesk_posix::PortEntry &port : listing.ports) {
-    key->subkeys.push_back(tarvesk_posix::toUtf16(port.name));
+  for (const tarvesk_linux::PortEntry &port : listing.ports) {
+    key->subkeys.push_back(tarvesk_linux::toUtf16(port.name));
   }
   *result = key.release();
   return ERROR_SUCCESS;
@@ -164,7 +167,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 }
 
 LONG RegCloseKey(HKEY hKey) {
-  HKEY__ *key = hKey == HKEY_LOCAL_MACHINE ? nullptr : tarvesk_posix::recordBehind<HKEY__>(hKey);
+  HKEY__ *key = hKey == HKEY_LOCAL_MACHINE ? nullptr : recordBehind<HKEY__>(hKey);
   if (key == nullptr) {
     return ERROR_INVALID_HANDLE;
   }

@@ -14,19 +14,20 @@
 #include <new>
 #include <string>
 
-#include "platform/posix/linux/dcb_termios.h"
 #include "platform/posix/linux/device_gone.h"
+#include "platform/posix/linux/line_settings.h"
 #include "platform/posix/linux/message_sink.h"
 #include "platform/posix/linux/modem_lines.h"
 #include "platform/posix/linux/open_failure.h"
 #include "platform/posix/linux/port_namespace.h"
 #include "platform/posix/linux/utf_conversion.h"
+#include "platform/posix/win32_calls/dcb_termios.h"
 #include "platform/posix/win32_calls/port_record.h"
 
 namespace {
 
-using tarvesk_posix::PortRecord;
-using tarvesk_posix::TtySettings;
+using tarvesk_linux::TtySettings;
+using tarvesk_win32_calls::PortRecord;
 using Clock = std::chrono::steady_clock;
 
 // How long CloseHandle lets queued output drain: it stops waiting once the
@@ -62,7 +63,7 @@ bool isPseudoTerminalSlave(int fd) {
 
 std::string devicePathFor(LPCWSTR name) {
   try {
-    return tarvesk_posix::resolvePortName(std::u16string(name));
+    return tarvesk_linux::resolvePortName(std::u16string(name));
   } catch (...) {
     return std::string();  // out of memory: no path, the open fails
   }
@@ -101,7 +102,7 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
   TtySettings current{};
-  if (!tarvesk_posix::readTermios(device.fd, current)) {
+  if (!tarvesk_linux::readTtySettings(device.fd, current)) {
     errno = ENOTTY;  // a file, a pipe, anything but a tty
     return INVALID_HANDLE_VALUE;
   }
@@ -137,14 +138,14 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
 
-  const TtySettings raw = tarvesk_posix::rawTermios(current);
+  const TtySettings raw = tarvesk_linux::rawTtySettings(current);
   TtySettings held{};
-  if (!tarvesk_posix::writeTermios(device.fd, raw) ||
-      !tarvesk_posix::readTermios(device.fd, held)) {
+  if (!tarvesk_linux::writeTtySettings(device.fd, raw) ||
+      !tarvesk_linux::readTtySettings(device.fd, held)) {
     return INVALID_HANDLE_VALUE;
   }
   int lines = 0;
-  const bool hasModemLines = tarvesk_posix::readModemLines(device.fd, lines);
+  const bool hasModemLines = tarvesk_linux::readModemLines(device.fd, lines);
 
   PortRecord *port = new (std::nothrow) PortRecord;
   if (port == nullptr) {
@@ -152,8 +153,8 @@ HANDLE openDevice(const std::string &path) {
     return INVALID_HANDLE_VALUE;
   }
   port->tty.isPseudoTerminal = isPseudoTerminalSlave(device.fd);
-  port->dcb = tarvesk_posix::dcbForTermios(held, !hasModemLines || (lines & TIOCM_DTR) != 0,
-                                           !hasModemLines || (lines & TIOCM_RTS) != 0);
+  port->dcb = tarvesk_win32_calls::dcbForTtySettings(
+      held, !hasModemLines || (lines & TIOCM_DTR) != 0, !hasModemLines || (lines & TIOCM_RTS) != 0);
   port->tty.fd = device.release();
   port->wakeFd = wake.release();
   port->writeWakeFd = writeWake.release();
@@ -162,10 +163,10 @@ HANDLE openDevice(const std::string &path) {
 
 // The user sees "Unable to open the port" and nothing else from Win32; the
 // line before it says which device and why, from what is known now.
-void reportOpenFailure(LPCWSTR name, const std::string &path, int error) {
+void writeOpenFailureMessage(LPCWSTR name, const std::string &path, int error) {
   try {
-    tarvesk_posix::writeMessageLine(
-        tarvesk_posix::openFailureLine(tarvesk_posix::toUtf8(name), path, error));
+    tarvesk_linux::writeMessageLine(
+        tarvesk_linux::openFailureLine(tarvesk_linux::toUtf8(name), path, error));
   } catch (...) {
     // Out of memory: the cause is not told, the open fails as it would.
   }
@@ -174,8 +175,8 @@ void reportOpenFailure(LPCWSTR name, const std::string &path, int error) {
 }  // namespace
 
 // Opens a device the one way the library does: an existing one, for reading
-// and writing, for exclusive use, synchronous. A failure is reported with its
-// cause, except for arguments the library never passes.
+// and writing, for exclusive use, synchronous. A failure's cause is written
+// as a message, except for arguments the library never passes.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES *lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
@@ -190,21 +191,21 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const HANDLE port = path.empty() ? INVALID_HANDLE_VALUE : openDevice(path);
   if (port == INVALID_HANDLE_VALUE) {
     const int error = path.empty() ? ENOENT : errno;
-    reportOpenFailure(lpFileName, path, error);
+    writeOpenFailureMessage(lpFileName, path, error);
     errno = error;
   }
   return port;
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  PortRecord *port = tarvesk_posix::recordFor(hObject);
+  PortRecord *port = tarvesk_win32_calls::recordFor(hObject);
   if (port == nullptr) {
     return FALSE;
   }
   // Whatever a stuck line did not let leave is dropped, so close() itself
   // cannot wait on it. Only then: on a pseudo-terminal the flush would empty
   // the peer's input instead, losing bytes that were already delivered.
-  if (tarvesk_posix::isGone(port->tty) || drainOutput(port->tty.fd)) {
+  if (tarvesk_linux::isGone(port->tty) || drainOutput(port->tty.fd)) {
     ioctl(port->tty.fd, TCFLSH, TCOFLUSH);
   }
   close(port->tty.fd);  // also releases the flock

@@ -4,7 +4,7 @@
 // is claimed, SetCommMask and PurgeComm wake it through the record's wakeFd.
 #include "platform/posix/win32_calls/port_record.h"
 
-namespace tarvesk_posix {
+namespace tarvesk_win32_calls {
 
 class WaitInProgress {
  public:
@@ -24,4 +24,4 @@ class WaitInProgress {
   bool claimed;
 };
 
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_win32_calls

@@ -43,9 +43,9 @@ class OpenCloseTest {
     modem.close();
   }
 
-  private static void assertAddress(long handle) {
-    assertNotEquals(0L, handle, "nativeHandle after open");
-    assertNotEquals(-1L, handle, "nativeHandle after open");
+  private static void assertAddress(long portAddress) {
+    assertNotEquals(0L, portAddress, "nativeHandle after open");
+    assertNotEquals(-1L, portAddress, "nativeHandle after open");
   }
 
   @Test

@@ -95,96 +95,48 @@ class Generator {
   }
 
   // Sets one field, any field, to any value its width allows; most of them
-  // are invalid for most fields.
+  // are invalid for most fields. A field with codes gets one just past the
+  // valid ones half the time.
   void scramble(DCB &d) {
+    using Set = void (*)(DCB &, std::uint32_t);
+    struct Field {
+      Set set;
+      bool hasCodes;
+    };
+    static constexpr Field kFields[] = {
+        {[](DCB &d, std::uint32_t v) { d.DCBlength = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.BaudRate = v; }, true},
+        {[](DCB &d, std::uint32_t v) { d.fBinary = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fParity = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fOutxCtsFlow = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fOutxDsrFlow = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fDtrControl = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fDsrSensitivity = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fTXContinueOnXoff = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fOutX = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fInX = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fErrorChar = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fNull = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fRtsControl = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fAbortOnError = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.fDummy2 = v; }, false},
+        {[](DCB &d, std::uint32_t v) { d.wReserved = static_cast<WORD>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.XonLim = static_cast<WORD>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.XoffLim = static_cast<WORD>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.ByteSize = static_cast<BYTE>(v); }, true},
+        {[](DCB &d, std::uint32_t v) { d.Parity = static_cast<BYTE>(v); }, true},
+        {[](DCB &d, std::uint32_t v) { d.StopBits = static_cast<BYTE>(v); }, true},
+        {[](DCB &d, std::uint32_t v) { d.XonChar = static_cast<char>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.XoffChar = static_cast<char>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.ErrorChar = static_cast<char>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.EofChar = static_cast<char>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.EvtChar = static_cast<char>(v); }, false},
+        {[](DCB &d, std::uint32_t v) { d.wReserved1 = static_cast<WORD>(v); }, false},
+    };
     const std::uint32_t v = next();
-    const std::uint32_t small = below(16);  // invalid codes sit just past the valid ones
-    switch (below(28)) {
-      case 0:
-        d.DCBlength = v;
-        break;
-      case 1:
-        d.BaudRate = coin() ? v : small;
-        break;
-      case 2:
-        d.fBinary = v;
-        break;
-      case 3:
-        d.fParity = v;
-        break;
-      case 4:
-        d.fOutxCtsFlow = v;
-        break;
-      case 5:
-        d.fOutxDsrFlow = v;
-        break;
-      case 6:
-        d.fDtrControl = v;
-        break;
-      case 7:
-        d.fDsrSensitivity = v;
-        break;
-      case 8:
-        d.fTXContinueOnXoff = v;
-        break;
-      case 9:
-        d.fOutX = v;
-        break;
-      case 10:
-        d.fInX = v;
-        break;
-      case 11:
-        d.fErrorChar = v;
-        break;
-      case 12:
-        d.fNull = v;
-        break;
-      case 13:
-        d.fRtsControl = v;
-        break;
-      case 14:
-        d.fAbortOnError = v;
-        break;
-      case 15:
-        d.fDummy2 = v;
-        break;
-      case 16:
-        d.wReserved = static_cast<WORD>(v);
-        break;
-      case 17:
-        d.XonLim = static_cast<WORD>(v);
-        break;
-      case 18:
-        d.XoffLim = static_cast<WORD>(v);
-        break;
-      case 19:
-        d.ByteSize = static_cast<BYTE>(coin() ? v : small);
-        break;
-      case 20:
-        d.Parity = static_cast<BYTE>(coin() ? v : small);
-        break;
-      case 21:
-        d.StopBits = static_cast<BYTE>(coin() ? v : small);
-        break;
-      case 22:
-        d.XonChar = static_cast<char>(v);
-        break;
-      case 23:
-        d.XoffChar = static_cast<char>(v);
-        break;
-      case 24:
-        d.ErrorChar = static_cast<char>(v);
-        break;
-      case 25:
-        d.EofChar = static_cast<char>(v);
-        break;
-      case 26:
-        d.EvtChar = static_cast<char>(v);
-        break;
-      default:
-        d.wReserved1 = static_cast<WORD>(v);
-        break;
-    }
+    const std::uint32_t small = below(16);
+    const Field &field = kFields[below(std::size(kFields))];
+    field.set(d, field.hasCodes && !coin() ? small : v);
   }
 
  private:
@@ -223,7 +175,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
                  << "/" << int{wanted.Parity} << "/" << int{wanted.StopBits});
     DCB reportedBefore{};
     ASSERT_TRUE(GetCommState(port, &reportedBefore));
-    const TtySettings heldBefore = termiosOf(pty.slave());
+    const TtySettings heldBefore = ttySettingsOf(pty.slave());
 
     DCB given = wanted;
     const BOOL result = SetCommState(port, &given);
@@ -233,7 +185,7 @@ TEST_F(SettingsRoundTrip, EveryDcbIsTakenWholeOrRefusedWithoutATrace) {
 
     DCB reported{};
     ASSERT_TRUE(GetCommState(port, &reported));
-    const TtySettings held = termiosOf(pty.slave());
+    const TtySettings held = ttySettingsOf(pty.slave());
     if (result) {
       ++taken;
       DCB expected = wanted;

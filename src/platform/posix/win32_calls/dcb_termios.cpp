@@ -1,20 +1,18 @@
-#include "platform/posix/linux/dcb_termios.h"
+#include "platform/posix/win32_calls/dcb_termios.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
 
-namespace tarvesk_posix {
+#include "platform/posix/linux/line_settings.h"
+
+namespace tarvesk_win32_calls {
 
 namespace {
 
-// The bits of each flag word that the mapping decides; everything else is
-// left as the driver had it.
-constexpr tcflag_t kInputBits = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
-                                ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL;
-constexpr tcflag_t kLocalBits = ISIG | ICANON | ECHO | ECHONL | IEXTEN;
-constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR;
-constexpr tcflag_t kControlBits = kFramingBits | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+// The control bits the DCB decides; raw mode has set CLOCAL and CREAD, and
+// the rest stays as the driver had it.
+constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 
 // 5 to 8 data bits; CSIZE holds no other code.
 constexpr tcflag_t kSizeCodes[] = {CS5, CS6, CS7, CS8};
@@ -24,7 +22,7 @@ BYTE byteSizeOf(tcflag_t cflag) {
   return static_cast<BYTE>(5 + (code - std::begin(kSizeCodes)));
 }
 
-// The handshake fields, which the device's DCB (dcbForTermios) reports.
+// The handshake fields, which the device's DCB (dcbForTtySettings) reports.
 bool sameHandshake(const DCB &a, const DCB &b) {
   return a.fOutxCtsFlow == b.fOutxCtsFlow && a.fDtrControl == b.fDtrControl &&
          a.fRtsControl == b.fRtsControl;
@@ -68,29 +66,14 @@ bool canHonour(const DCB &dcb, const DCB &held) {
 
 }  // namespace
 
-TtySettings rawTermios(const TtySettings &current) {
-  TtySettings raw = current;
-  // No break, parity check or mark, strip, CR/NL or case translation on input,
-  // and no software flow control.
-  raw.c_iflag &= ~kInputBits;
-  raw.c_oflag &= ~OPOST;       // output bytes go out as written
-  raw.c_lflag &= ~kLocalBits;  // no line editing, echo or signal characters
-  // CLOCAL: carrier detect does not gate open or I/O; CREAD: receiver on.
-  raw.c_cflag |= CLOCAL | CREAD;
-  raw.c_cc[VMIN] = 1;   // a blocking read would wait for one byte, with no
-  raw.c_cc[VTIME] = 0;  // inter-byte timer (the fd is non-blocking anyway)
-  return raw;
-}
-
-std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &current, bool dtrOn,
-                                         bool rtsOn) {
-  if (!canHonour(dcb, dcbForTermios(current, dtrOn, rtsOn))) {
+std::optional<TtySettings> ttySettingsForDcb(const DCB &dcb, const TtySettings &current, bool dtrOn,
+                                             bool rtsOn) {
+  if (!canHonour(dcb, dcbForTtySettings(current, dtrOn, rtsOn))) {
     return std::nullopt;
   }
-  TtySettings wanted = rawTermios(current);
+  TtySettings wanted = tarvesk_linux::rawTtySettings(current);
 
-  wanted.c_cflag &= ~kControlBits;
-  wanted.c_cflag |= CLOCAL | CREAD;
+  wanted.c_cflag &= ~kLineBits;
   wanted.c_ospeed = dcb.BaudRate;
   wanted.c_ispeed = dcb.BaudRate;
 
@@ -126,7 +109,7 @@ std::optional<TtySettings> termiosForDcb(const DCB &dcb, const TtySettings &curr
   return wanted;
 }
 
-DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
+DCB dcbForTtySettings(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = settings.c_ospeed;
@@ -154,27 +137,4 @@ DCB dcbForTermios(const TtySettings &settings, bool dtrOn, bool rtsOn) {
   return dcb;
 }
 
-bool holdsSettings(const TtySettings &held, const TtySettings &wanted) {
-  return (held.c_cflag & kControlBits) == (wanted.c_cflag & kControlBits) &&
-         held.c_ospeed == wanted.c_ospeed && held.c_ispeed == wanted.c_ispeed &&
-         (held.c_iflag & kInputBits) == (wanted.c_iflag & kInputBits) &&
-         (held.c_oflag & OPOST) == (wanted.c_oflag & OPOST) &&
-         (held.c_lflag & kLocalBits) == (wanted.c_lflag & kLocalBits) &&
-         held.c_cc[VMIN] == wanted.c_cc[VMIN] && held.c_cc[VTIME] == wanted.c_cc[VTIME];
-}
-
-bool differsOnlyInFraming(const TtySettings &held, const TtySettings &wanted) {
-  TtySettings heldWithWantedFraming = held;
-  heldWithWantedFraming.c_cflag &= ~kFramingBits;
-  heldWithWantedFraming.c_cflag |= wanted.c_cflag & kFramingBits;
-  return holdsSettings(heldWithWantedFraming, wanted);
-}
-
-TtySettings withPseudoTerminalFraming(const TtySettings &wanted) {
-  TtySettings framed = wanted;
-  framed.c_cflag &= ~kFramingBits;
-  framed.c_cflag |= CS8;
-  return framed;
-}
-
-}  // namespace tarvesk_posix
+}  // namespace tarvesk_win32_calls
