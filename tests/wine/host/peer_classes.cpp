@@ -104,22 +104,26 @@ bool SerialPort::close() {
   return closed;
 }
 
-int SerialPort::read(Object *bytes, int off, int len) { return read(vm, bytes, off, len); }
-
-int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
+template <typename Native>
+int SerialPort::inTurn(SRWLOCK &turn, Native native) {
   Entry entry(*this);
   if (!entry) {
     return -1;
   }
-  AcquireSRWLockExclusive(&reading);
-  int result = -1;
-  if (!closing()) {
-    Call call(thread, "nativeRead", self);
-    result = natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(thread.ref(bytes)),
-                                off, len);
-  }
-  ReleaseSRWLockExclusive(&reading);
+  AcquireSRWLockExclusive(&turn);
+  const int result = closing() ? -1 : native();
+  ReleaseSRWLockExclusive(&turn);
   return result;
+}
+
+int SerialPort::read(Object *bytes, int off, int len) { return read(vm, bytes, off, len); }
+
+int SerialPort::read(Vm &thread, Object *bytes, int off, int len) {
+  return inTurn(reading, [&] {
+    Call call(thread, "nativeRead", self);
+    return natives.nativeRead(call.env, call.self, static_cast<jbyteArray>(thread.ref(bytes)), off,
+                              len);
+  });
 }
 
 int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
@@ -131,52 +135,32 @@ int SerialPort::read(Object *bytes, int off, int len, int timeoutMs) {
 // the call.
 int SerialPort::read(Vm &thread, Object *bytes, int off, int len, int timeoutMs) {
   const DWORD start = GetTickCount();
-  Entry entry(*this);
-  if (!entry) {
-    return -1;
-  }
-  AcquireSRWLockExclusive(&reading);
-  int result = -1;
-  if (!closing()) {
+  return inTurn(reading, [&] {
     const DWORD waited = GetTickCount() - start;
     const int left =
         waited >= static_cast<DWORD>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(waited);
     Call call(thread, "nativeReadWithin", self);
-    result = natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
-                                      static_cast<jbyteArray>(thread.ref(bytes)), off, len, left);
-  }
-  ReleaseSRWLockExclusive(&reading);
-  return result;
+    return natives.nativeReadWithin(call.env, call.self, self->nativeHandle,
+                                    static_cast<jbyteArray>(thread.ref(bytes)), off, len, left);
+  });
 }
 
 void SerialPort::write(int value) {
-  Entry entry(*this);
-  if (entry) {
-    AcquireSRWLockExclusive(&writing);
-    if (!closing()) {
-      Call call(vm, "nativeWrite", self);
-      natives.nativeWrite(call.env, call.self, value);
-    }
-    ReleaseSRWLockExclusive(&writing);
-  }
+  inTurn(writing, [&] {
+    Call call(vm, "nativeWrite", self);
+    natives.nativeWrite(call.env, call.self, value);
+    return 0;
+  });
 }
 
 int SerialPort::write(Object *bytes, int off, int len) { return write(vm, bytes, off, len); }
 
 int SerialPort::write(Vm &thread, Object *bytes, int off, int len) {
-  Entry entry(*this);
-  if (!entry) {
-    return -1;
-  }
-  AcquireSRWLockExclusive(&writing);
-  int result = -1;
-  if (!closing()) {
+  return inTurn(writing, [&] {
     Call call(thread, "nativeWriteBytes", self);
-    result = natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
-                                      static_cast<jbyteArray>(thread.ref(bytes)), off, len);
-  }
-  ReleaseSRWLockExclusive(&writing);
-  return result;
+    return natives.nativeWriteBytes(call.env, call.self, self->nativeHandle,
+                                    static_cast<jbyteArray>(thread.ref(bytes)), off, len);
+  });
 }
 
 int SerialPort::available() {

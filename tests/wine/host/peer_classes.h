@@ -61,6 +61,10 @@ class SerialPort {
   bool bound() const;
   bool nativeClose();
   void cancelIo();
+  // A read or write as CESerialPort makes it: counted in, then in its turn,
+  // and -1 without a call when the port is closing by then.
+  template <typename Native>
+  int inTurn(SRWLOCK &turn, Native native);
 
   static constexpr int kExclusive = 1 << 30;
 
