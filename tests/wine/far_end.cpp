@@ -1,16 +1,17 @@
 // The Linux end of the lines behind Wine's COM1 and COM2, and the runner of
-// one group of scenarios of the stand-in VM (host/).
+// the stand-in VM (host/) for one group of scenarios or one probe.
 //
-// usage: wine-far-end SESSION_DIR HOST_EXE GROUP [TIME_LIMIT_SECONDS]
+// usage: wine-far-end SESSION_DIR TIME_LIMIT_SECONDS HOST_EXE [HOST_ARGS...]
 //
 // SESSION_DIR holds ports/ (the symlinks the prefix maps COM1 and COM2 to)
 // and wineserver.pid (wine-session.sh). The far end points each symlink at a
 // fresh pseudo-terminal whose master it holds, runs `$WINELOADER HOST_EXE
-// GROUP` in a work directory of its own, and answers the host's requests: a
-// line "far <request>" on the host's output gets one line back on its input.
-// Every other line the host writes is passed on. The exit status is the
-// host's; a host still running at the time limit is ended and fails the run,
-// after a line that says which scenario it was in and what it last said.
+// HOST_ARGS...` in a work directory of its own, and answers the host's
+// requests: a line "far <request>" on the host's output gets one line back on
+// its input. Every other line the host writes is passed on. The exit status is
+// the host's; a host still running at the time limit is ended and fails the
+// run, after a line that says which scenario (GoogleTest's "[ RUN      ]") it
+// was in and what it last said.
 //
 //   fresh                    new pseudo-terminals behind COM1 and COM2
 //   state PORT               "open" while the device is open on the Windows side, else "closed"
@@ -340,16 +341,18 @@ pid_t serverPid(const std::string &session) {
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    die("usage: wine-far-end SESSION_DIR HOST_EXE GROUP [TIME_LIMIT_SECONDS]");
+    die("usage: wine-far-end SESSION_DIR TIME_LIMIT_SECONDS HOST_EXE [HOST_ARGS...]");
   }
-  const std::string session = std::filesystem::absolute(argv[1]), hostExe = argv[2],
-                    group = argv[3];
-  const auto deadline = Clock::now() + std::chrono::seconds(argc > 4 ? std::atoi(argv[4]) : 120);
+  const std::string session = std::filesystem::absolute(argv[1]);
+  const auto deadline = Clock::now() + std::chrono::seconds(std::atoi(argv[2]));
+  std::vector<std::string> hostCommand = {wineLoader()};
+  hostCommand.insert(hostCommand.end(), argv + 3, argv + argc);
   signal(SIGPIPE, SIG_IGN);
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  // The host's working directory, and that of `wine reg import`.
-  const std::filesystem::path work = session + "/work-" + group;
+  // The host's working directory, and that of `wine reg import`; the runs of
+  // a session take turns.
+  const std::filesystem::path work = session + "/work";
   std::filesystem::remove_all(work);
   std::filesystem::create_directories(work);
   std::filesystem::current_path(work);
@@ -359,7 +362,7 @@ int main(int argc, char **argv) {
   if (pipe2(toHost, O_CLOEXEC) != 0 || pipe2(fromHost, O_CLOEXEC) != 0) {
     die("no pipes");
   }
-  const pid_t host = start({wineLoader(), hostExe, group}, toHost[0], fromHost[1]);
+  const pid_t host = start(hostCommand, toHost[0], fromHost[1]);
   close(toHost[0]);
   close(fromHost[1]);
 
@@ -401,8 +404,8 @@ int main(int argc, char **argv) {
         line.pop_back();
       }
       lastLine = line;
-      if (line.rfind("scenario: ", 0) == 0) {
-        scenario = line.substr(10);
+      if (line.rfind("[ RUN      ] ", 0) == 0) {
+        scenario = line.substr(13);
         scenarioBegan = Clock::now();
       }
       if (line.rfind("far ", 0) == 0) {
