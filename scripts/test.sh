@@ -48,7 +48,7 @@ sanitize_pid=$!
 trap 'kill "$sanitize_pid" 2>/dev/null || true' EXIT
 
 (cd "$build" && ctest --output-on-failure --no-tests=error --timeout 600 -j"$jobs") || status=1
-stage "tests, the sanitized build beside them"
+stage "tests (the sanitized build beside them)"
 
 sanitized_built=0
 wait "$sanitize_pid" && sanitized_built=1
