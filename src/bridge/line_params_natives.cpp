@@ -1,7 +1,7 @@
 #include "bridge/line_param_codes.h"
 #include "bridge/port_binding.h"
-#include "quorin_io_comm_CESerialPort.h"
 #include "common/show_error.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "serial/native_serial_port.h"
 
 // The arguments are checked, and a bad one reported, even when no port is

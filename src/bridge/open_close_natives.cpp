@@ -2,8 +2,8 @@
 #include <new>
 
 #include "bridge/port_binding.h"
-#include "quorin_io_comm_CESerialPort.h"
 #include "common/show_error.h"
+#include "quorin_io_comm_CESerialPort.h"
 #include "serial/native_serial_port.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "quorin_io_comm_CECommDriver.h"
 #include "fake_platform.h"
 #include "fake_registry.h"
 #include "jvm_fixture.h"
+#include "quorin_io_comm_CECommDriver.h"
 
 namespace {
 
