@@ -3,23 +3,27 @@ package quorin.io.comm;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
 import java.time.Duration;
+import java.util.concurrent.Callable;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
 /**
- * One CESerialPort.read on a thread of its own. A read may wait without a time limit, so
- * tests never call it on their own thread: they start it here and wait for it with a deadline.
+ * One CESerialPort.read (or another call that may wait) on a thread of its own. A read may wait
+ * without a time limit, so tests never call it on their own thread: they start it here and wait
+ * for it with a deadline.
  */
 final class BlockingRead {
   private final Thread thread;
+  private final String nativeMethod;
   private final CountDownLatch finished = new CountDownLatch(1);
   private volatile int result;
   private volatile Throwable thrown;
 
-  private BlockingRead(CESerialPort port, byte[] b, int off, int len) {
+  private BlockingRead(Callable<Integer> call, String nativeMethod) {
+    this.nativeMethod = nativeMethod;
     thread = new Thread(() -> {
       try {
-        result = port.read(b, off, len);
+        result = call.call();
       } catch (Throwable t) {
         thrown = t;
       } finally {
@@ -30,7 +34,12 @@ final class BlockingRead {
   }
 
   static BlockingRead start(CESerialPort port, byte[] b, int off, int len) {
-    BlockingRead read = new BlockingRead(port, b, off, len);
+    return start(() -> port.read(b, off, len), "nativeRead");
+  }
+
+  /** The call, which waits for input in the native method named, if at all. */
+  static BlockingRead start(Callable<Integer> call, String nativeMethod) {
+    BlockingRead read = new BlockingRead(call, nativeMethod);
     read.thread.start();
     return read;
   }
@@ -39,7 +48,7 @@ final class BlockingRead {
   void awaitInLibrary() throws InterruptedException {
     awaitThread(thread, "in the library", t -> {
       StackTraceElement[] stack = t.getStackTrace();
-      return stack.length > 0 && stack[0].getMethodName().equals("nativeRead");
+      return stack.length > 0 && stack[0].getMethodName().equals(nativeMethod);
     });
   }
 

@@ -12,9 +12,6 @@ import java.io.InterruptedIOException;
 import java.io.OutputStream;
 import java.net.SocketTimeoutException;
 import java.util.concurrent.Callable;
-import java.util.concurrent.ExecutionException;
-import java.util.concurrent.FutureTask;
-import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
@@ -33,14 +30,14 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     assertEquals(0, call(() -> com1.port.read(b, 0, 4, 300)), "on a silent line");
     assertTrue(System.nanoTime() - start >= 290_000_000L, "returned before its time was up");
     assertThrows(IllegalArgumentException.class, () -> com1.port.read(b, 0, 4, -1));
-    FutureTask<Integer> read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 1, 3, 30_000));
+    BlockingRead read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 1, 3, 30_000));
     assertEquals(0, call(() -> com1.port.read(b, 0, 0, 30_000)), "len 0 beside a waiting read");
     com1.modem.send(new byte[] {'a', 'b'});
-    assertEquals(2, resultOf(read));
+    assertEquals(2, read.result(DEADLINE));
     assertArrayEquals(new byte[] {0, 'a', 'b', 0}, b);
     read = waitingIn("nativeReadWithin", () -> com1.port.read(b, 0, 4, 60_000));
     assertTrue(com1.port.close());
-    assertEquals(-1, resultOf(read));
+    assertEquals(-1, read.result(DEADLINE));
   }
 
   /**
@@ -59,17 +56,16 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     assertArrayEquals(new byte[] {0, 'x', 'y', 0}, b);
     com1.port.setReadTimeout(300);
     long start = System.nanoTime();
-    Throwable timedOut = assertThrows(ExecutionException.class, () -> call(in::read)).getCause();
-    assertTrue(timedOut instanceof SocketTimeoutException, timedOut::toString);
+    assertThrows(SocketTimeoutException.class, () -> call(in::read));
     assertTrue(System.nanoTime() - start >= 290_000_000L, "timed out before its time");
     com1.modem.send(new byte[] {'z'});
     assertEquals('z', call(in::read), "the next read, within the time-out");
     in.close();
     com1.port.setReadTimeout(0);
-    FutureTask<Integer> read = waitingIn("nativeRead", in::read);
+    BlockingRead read = waitingIn("nativeRead", in::read);
     assertTrue(com1.port.isOpen(), "closing the stream closed the port");
     assertTrue(com1.port.close());
-    assertEquals(-1, resultOf(read));
+    assertEquals(-1, read.result(DEADLINE));
   }
 
   /** Frames go out whole; a write throws saying how many bytes went out when not all did. */
@@ -82,46 +78,28 @@ class DeadlineReadAndStreamsTest extends OnConnectedPort {
     assertArrayEquals(new byte[] {1, 2, 3, (byte) 0xFF}, com1.modem.receive(4, DEADLINE));
     com1.modem.stopReading();
     byte[] frame = new byte[100]; // a limit of 2 s
-    Throwable thrown = assertThrows(ExecutionException.class, () -> call(() -> {
+    InterruptedIOException thrown = assertThrows(InterruptedIOException.class, () -> call(() -> {
       for (int calls = 0; calls < 100_000; calls++) {
         out.write(frame, 0, frame.length);
       }
       return 0;
-    })).getCause();
-    int sent = ((InterruptedIOException) thrown).bytesTransferred;
+    }));
+    int sent = thrown.bytesTransferred;
     assertTrue(sent < 100 && thrown.getMessage().startsWith("only " + sent + " of 100 "), "" + sent);
     assertTrue(com1.port.close());
     assertThrows(IOException.class, () -> out.write(frame, 0, 1), "on a closed port");
   }
 
   /** The call's result; it runs on a thread of its own and must end within the deadline. */
-  private static int call(Callable<Integer> call) throws Exception {
-    return resultOf(inThread(call));
-  }
-
-  private static int resultOf(FutureTask<Integer> call) throws Exception {
-    return call.get(DEADLINE.multipliedBy(2).toMillis(), TimeUnit.MILLISECONDS);
-  }
-
-  private static FutureTask<Integer> inThread(Callable<Integer> call) {
-    FutureTask<Integer> task = new FutureTask<>(call);
-    Thread thread = new Thread(task, "call");
-    thread.setDaemon(true);
-    thread.start();
-    return task;
+  private static int call(Callable<Integer> call) throws Throwable {
+    return BlockingRead.start(call, "").result(DEADLINE);
   }
 
   /** The call started on a thread of its own, once it waits for input in the named native. */
-  private static FutureTask<Integer> waitingIn(String nativeMethod, Callable<Integer> call)
+  private static BlockingRead waitingIn(String nativeMethod, Callable<Integer> call)
       throws InterruptedException {
-    FutureTask<Integer> task = inThread(call);
-    long end = System.nanoTime() + DEADLINE.toNanos();
-    while (Thread.getAllStackTraces().entrySet().stream().noneMatch(thread
-        -> thread.getKey().getName().equals("call") && thread.getValue().length > 0
-            && thread.getValue()[0].getMethodName().equals(nativeMethod))) {
-      assertTrue(System.nanoTime() < end, "no call got into " + nativeMethod);
-      Thread.sleep(5);
-    }
-    return task;
+    BlockingRead read = BlockingRead.start(call, nativeMethod);
+    read.awaitInLibrary();
+    return read;
   }
 }
